@@ -1,0 +1,47 @@
+#include "app/entry_point.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/desktop_app.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "platform/linux/display.h"
+
+namespace sorvane {
+
+int runMain(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const Paths paths = Paths::fromProcessEnvironment();
+  const AvailableTools tools{};
+  const ModeChoice choice = chooseMode(arguments, selfCheckTable(), tools);
+  switch (choice.kind) {
+    case ModeKind::selfCheck: {
+      int status = choice.check->run(std::cout);
+      std::cout.flush();
+      return status;
+    }
+    case ModeKind::help:
+      std::cout << helpText(selfCheckTable(), tools);
+      return 0;
+    case ModeKind::version:
+      std::cout << "sorvane " << SORVANE_VERSION << "\n";
+      return 0;
+    case ModeKind::enhanceWav:
+    case ModeKind::bench:
+      return 2;  // not in this build; chooseMode never picks them
+    case ModeKind::application:
+      break;
+  }
+  if (!platform::desktopSessionAvailable()) {
+    std::cerr << "sorvane: no desktop session: DISPLAY is not set or the X server refuses the connection.\n"
+                 "The desktop app needs an X11 session; tools and self-checks run without one (see --help).\n";
+    return 3;
+  }
+  return runDesktopApplication(argc, argv, paths);
+}
+
+}  // namespace sorvane

@@ -1,0 +1,34 @@
+#include "app/self_checks.h"
+
+#include <array>
+
+namespace sorvane {
+
+std::span<const SelfCheckEntry> selfCheckTable() {
+  // Order is precedence: when several switches are given, the earliest here runs.
+  static constexpr std::array<SelfCheckEntry, 20> kTable{{
+      {"--self-test-asr-guard", nullptr},
+      {"--self-test-qwen-stash", nullptr},
+      {"--self-test-disfluency-cleanup", nullptr},
+      {"--self-test-semantic-structure", nullptr},
+      {"--self-test-self-correction", nullptr},
+      {"--self-test-refine-fastpath", nullptr},
+      {"--self-test-speech-act-guard", nullptr},
+      {"--self-test-recording-mode", nullptr},
+      {"--self-test-morse-cipher", nullptr},
+      {"--self-test-gentle-paragraphs", nullptr},
+      {"--self-test-murmly-format", nullptr},
+      {"--self-test-audio-enhancer", nullptr},
+      {"--self-test-ffmpeg-speechnorm", nullptr},
+      {"--self-test-cutoff-queue", nullptr},
+      {"--self-test-refine-llm", nullptr},
+      {"--self-test-style-llm", nullptr},
+      {"--self-test-paste-target", nullptr},
+      {"--self-test-learning-terms", nullptr},
+      {"--self-test-feedback-analyzer", nullptr},
+      {"--self-test-edit-observer", nullptr},
+  }};
+  return kTable;
+}
+
+}  // namespace sorvane

@@ -1,0 +1,72 @@
+#include "core/paths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "core/log.h"
+
+namespace sorvane {
+namespace {
+
+bool isAbsolute(const std::optional<std::string>& path) {
+  return path && !path->empty() && path->front() == '/';
+}
+
+}  // namespace
+
+Paths Paths::fromEnvironment(const std::function<std::optional<std::string>(const char*)>& getenv,
+                             const std::function<std::optional<std::string>()>& passwdHome) {
+  Paths paths;
+  auto home = getenv("HOME");
+  if (isAbsolute(home)) {
+    paths.home = *home;
+  } else {
+    paths.home = passwdHome().value_or("/");
+  }
+  while (paths.home.size() > 1 && paths.home.back() == '/') paths.home.pop_back();
+  paths.configFolder = paths.home + "/.sorvane";
+  // The XDG base directory rules ignore relative values.
+  auto dataHome = getenv("XDG_DATA_HOME");
+  paths.dataFolder = (isAbsolute(dataHome) ? *dataHome : paths.home + "/.local/share") + "/Mirla";
+  paths.audioFolder = paths.dataFolder + "/audio";
+  auto stateHome = getenv("XDG_STATE_HOME");
+  paths.metricsFolder = (isAbsolute(stateHome) ? *stateHome : paths.home + "/.local/state") + "/Sorvane";
+  paths.logPath = std::string(kDefaultLogPath);
+  return paths;
+}
+
+Paths Paths::fromProcessEnvironment() {
+  return fromEnvironment(
+      [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        if (!value) return std::nullopt;
+        return std::string(value);
+      },
+      []() -> std::optional<std::string> {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+        struct passwd entry {};
+        struct passwd* result = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || !result ||
+            !result->pw_dir) {
+          return std::nullopt;
+        }
+        return std::string(result->pw_dir);
+      });
+}
+
+Paths Paths::underHome(const std::string& home, std::string logPath) {
+  Paths paths = fromEnvironment(
+      [&](const char* name) -> std::optional<std::string> {
+        if (std::string_view(name) == "HOME") return home;
+        return std::nullopt;
+      },
+      [] { return std::optional<std::string>(); });
+  paths.logPath = std::move(logPath);
+  return paths;
+}
+
+}  // namespace sorvane

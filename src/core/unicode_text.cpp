@@ -1,0 +1,223 @@
+#include "core/unicode_text.h"
+
+#include <memory>
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+namespace sorvane::text {
+namespace {
+
+icu::BreakIterator& characterIterator() {
+  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    return it;
+  }();
+  return *iterator;
+}
+
+// UTF-16 offsets of the first `count` grapheme boundaries after offset 0.
+int32_t boundaryAfter(const icu::UnicodeString& text, std::size_t count) {
+  if (count == 0) return 0;
+  icu::BreakIterator& it = characterIterator();
+  it.setText(text);
+  int32_t pos = it.first();
+  for (std::size_t i = 0; i < count; ++i) {
+    int32_t next = it.next();
+    if (next == icu::BreakIterator::DONE) return text.length();
+    pos = next;
+  }
+  return pos;
+}
+
+bool inSet(UChar32 c, std::u32string_view set) {
+  return set.find(static_cast<char32_t>(c)) != std::u32string_view::npos;
+}
+
+}  // namespace
+
+icu::UnicodeString toUnicode(std::string_view utf8) {
+  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+}
+
+std::string toUtf8(const icu::UnicodeString& text) {
+  std::string out;
+  text.toUTF8String(out);
+  return out;
+}
+
+std::size_t graphemeCount(const icu::UnicodeString& text) {
+  if (text.isEmpty()) return 0;
+  icu::BreakIterator& it = characterIterator();
+  it.setText(text);
+  std::size_t count = 0;
+  it.first();
+  while (it.next() != icu::BreakIterator::DONE) ++count;
+  return count;
+}
+
+std::size_t graphemeCount(std::string_view utf8) {
+  // ASCII fast path: every byte is one character except CR LF, which is one cluster.
+  bool ascii = true;
+  for (unsigned char c : utf8) {
+    if (c >= 0x80 || c == '\r') {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return utf8.size();
+  return graphemeCount(toUnicode(utf8));
+}
+
+std::string graphemePrefix(std::string_view utf8, std::size_t count) {
+  icu::UnicodeString text = toUnicode(utf8);
+  return toUtf8(text.tempSubString(0, boundaryAfter(text, count)));
+}
+
+std::string graphemeSuffix(std::string_view utf8, std::size_t count) {
+  icu::UnicodeString text = toUnicode(utf8);
+  std::size_t total = graphemeCount(text);
+  if (count >= total) return toUtf8(text);
+  int32_t start = boundaryAfter(text, total - count);
+  return toUtf8(text.tempSubString(start));
+}
+
+std::string graphemeSlice(std::string_view utf8, std::size_t start, std::size_t count) {
+  icu::UnicodeString text = toUnicode(utf8);
+  int32_t from = boundaryAfter(text, start);
+  int32_t to = boundaryAfter(text, start + count);
+  return toUtf8(text.tempSubString(from, to - from));
+}
+
+std::size_t utf16Length(std::string_view utf8) {
+  return static_cast<std::size_t>(toUnicode(utf8).length());
+}
+
+bool isWhiteSpace(UChar32 c) { return u_isUWhiteSpace(c) != 0; }
+
+std::string trimWithCharacters(std::string_view utf8, std::u32string_view extra) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  int32_t length = static_cast<int32_t>(utf8.size());
+  int32_t begin = 0;
+  while (begin < length) {
+    int32_t next = begin;
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    if (c < 0 || !(isWhiteSpace(c) || inSet(c, extra))) break;
+    begin = next;
+  }
+  int32_t end = length;
+  while (end > begin) {
+    int32_t prev = end;
+    UChar32 c;
+    U8_PREV(bytes, 0, prev, c);
+    if (c < 0 || !(isWhiteSpace(c) || inSet(c, extra))) break;
+    end = prev;
+  }
+  return std::string(utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+}
+
+std::string trim(std::string_view utf8) { return trimWithCharacters(utf8, {}); }
+
+icu::UnicodeString trim(const icu::UnicodeString& text) {
+  int32_t begin = 0;
+  int32_t end = text.length();
+  while (begin < end) {
+    UChar32 c = text.char32At(begin);
+    if (!isWhiteSpace(c)) break;
+    begin += U16_LENGTH(c);
+  }
+  while (end > begin) {
+    UChar32 c = text.char32At(end - 1);
+    if (!isWhiteSpace(c)) break;
+    end -= U16_LENGTH(c);
+  }
+  if (begin == 0 && end == text.length()) return text;
+  return text.tempSubString(begin, end - begin);
+}
+
+bool isBlank(std::string_view utf8) { return trim(utf8).empty(); }
+
+std::string toLower(std::string_view utf8) {
+  icu::UnicodeString text = toUnicode(utf8);
+  text.toLower(icu::Locale::getRoot());
+  return toUtf8(text);
+}
+
+std::string toUpper(std::string_view utf8) {
+  icu::UnicodeString text = toUnicode(utf8);
+  text.toUpper(icu::Locale::getRoot());
+  return toUtf8(text);
+}
+
+bool contains(std::string_view haystack, std::string_view needle) {
+  return haystack.find(needle) != std::string_view::npos;
+}
+
+bool containsCaseInsensitive(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return true;
+  icu::UnicodeString h = toUnicode(haystack);
+  icu::UnicodeString n = toUnicode(needle);
+  h.foldCase();
+  n.foldCase();
+  return h.indexOf(n) >= 0;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
+bool endsWith(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
+
+std::string replaceLiteral(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t hit = text.find(from, pos);
+    if (hit == std::string_view::npos) break;
+    out.append(text.substr(pos, hit - pos));
+    out.append(to);
+    pos = hit + from.size();
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+std::string replaceLiteralCaseInsensitive(std::string_view text, std::string_view from,
+                                          std::string_view to) {
+  if (from.empty()) return std::string(text);
+  // Compared position by position with case folding of both sides, as a literal regex
+  // with the case-insensitive flag does; the replacement is inserted verbatim.
+  icu::UnicodeString source = toUnicode(text);
+  icu::UnicodeString needle = toUnicode(from);
+  icu::UnicodeString replacement = toUnicode(to);
+  icu::UnicodeString out;
+  int32_t pos = 0;
+  int32_t last = 0;
+  const int32_t n = needle.length();
+  while (pos + 0 < source.length()) {
+    // caseCompare on equal-length windows covers simple case folding; full folding that
+    // changes length (ß/SS) is rare in our tables and is matched window by window.
+    if (pos + n <= source.length() &&
+        source.caseCompare(pos, n, needle, U_FOLD_CASE_DEFAULT) == 0) {
+      out.append(source, last, pos - last);
+      out.append(replacement);
+      pos += n;
+      last = pos;
+    } else {
+      pos += U16_LENGTH(source.char32At(pos));
+    }
+  }
+  if (last == 0) return std::string(text);
+  out.append(source, last, source.length() - last);
+  return toUtf8(out);
+}
+
+std::string sanitizeUtf8(std::string_view bytes) {
+  return toUtf8(toUnicode(bytes));
+}
+
+}  // namespace sorvane::text

@@ -1,0 +1,60 @@
+// Unicode text helpers over ICU, shared by every text rule of the system.
+//
+// Lengths, limits and slices of user-visible text are counted in extended grapheme
+// clusters ("characters"), so one Chinese character or one emoji with modifiers counts
+// as one. Trimming removes characters with the Unicode White_Space property (spaces,
+// tabs, newlines, the ideographic space) at both ends. Everything here is pure and may
+// run on any queue; break iterators are cached per thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <unicode/unistr.h>
+
+namespace sorvane::text {
+
+icu::UnicodeString toUnicode(std::string_view utf8);
+std::string toUtf8(const icu::UnicodeString& text);
+
+// Extended grapheme clusters.
+std::size_t graphemeCount(std::string_view utf8);
+std::size_t graphemeCount(const icu::UnicodeString& text);
+// The first / last `count` characters (the whole text when it is shorter).
+std::string graphemePrefix(std::string_view utf8, std::size_t count);
+std::string graphemeSuffix(std::string_view utf8, std::size_t count);
+// `count` characters starting at character `start` (clamped to the text).
+std::string graphemeSlice(std::string_view utf8, std::size_t start, std::size_t count);
+
+// Length in UTF-16 code units, the unit in which regular-expression offsets are counted.
+std::size_t utf16Length(std::string_view utf8);
+
+bool isWhiteSpace(UChar32 c);
+// Removes White_Space characters at both ends.
+std::string trim(std::string_view utf8);
+icu::UnicodeString trim(const icu::UnicodeString& text);
+// Removes White_Space characters and any character of `extra` at both ends.
+std::string trimWithCharacters(std::string_view utf8, std::u32string_view extra);
+bool isBlank(std::string_view utf8);
+
+// Locale-independent lower / upper case mapping.
+std::string toLower(std::string_view utf8);
+std::string toUpper(std::string_view utf8);
+
+bool contains(std::string_view haystack, std::string_view needle);
+bool containsCaseInsensitive(std::string_view haystack, std::string_view needle);
+bool startsWith(std::string_view text, std::string_view prefix);
+bool endsWith(std::string_view text, std::string_view suffix);
+
+// Plain replacement of every occurrence of `from` (left to right, non-overlapping).
+std::string replaceLiteral(std::string_view text, std::string_view from, std::string_view to);
+// The same with `from` compared without regard to case (full Unicode case folding).
+std::string replaceLiteralCaseInsensitive(std::string_view text, std::string_view from,
+                                          std::string_view to);
+
+// Drops bytes that are not valid UTF-8 (each bad sequence becomes U+FFFD), so that text
+// from outside can always be serialised.
+std::string sanitizeUtf8(std::string_view bytes);
+
+}  // namespace sorvane::text

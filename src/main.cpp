@@ -1,0 +1,3 @@
+#include "app/entry_point.h"
+
+int main(int argc, char** argv) { return sorvane::runMain(argc, argv); }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite twice: a release
+# build with GCC (tests, self-checks end to end, a benchmark smoke run) and a clang build
+# with AddressSanitizer and UndefinedBehaviorSanitizer that also runs every fuzz target
+# briefly. Desktop tests run under a private virtual X server.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+"$root/scripts/setup.sh"
+jobs="$(nproc)"
+
+run_suite() {
+  local dir="$1"
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+echo "== release build (gcc)"
+run_suite "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== sanitizer build (clang, address + undefined, fuzz targets)"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+  -DSORVANE_SANITIZE=ON -DSORVANE_BUILD_FUZZ=ON -DSORVANE_BUILD_BENCH=OFF
