@@ -49,13 +49,16 @@ class Regex {
 
   bool search(std::string_view text) const;
   bool search(const icu::UnicodeString& text) const;
+  bool search(const char* text) const { return search(std::string_view(text)); }
   // The whole text must match.
   bool fullMatch(std::string_view text) const;
   std::size_t countMatches(std::string_view text) const;
   std::size_t countMatches(const icu::UnicodeString& text) const;
+  std::size_t countMatches(const char* text) const { return countMatches(std::string_view(text)); }
   std::optional<RegexMatch> firstMatch(std::string_view text) const;
   std::vector<RegexMatch> allMatches(std::string_view text) const;
   std::vector<RegexMatch> allMatches(const icu::UnicodeString& text) const;
+  std::vector<RegexMatch> allMatches(const char* text) const { return allMatches(std::string_view(text)); }
 
   // The match step budget of ICU's time limit, shared by all patterns.
   static constexpr int kMatchTimeLimit = 400;

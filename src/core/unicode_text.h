@@ -21,6 +21,7 @@ std::string toUtf8(const icu::UnicodeString& text);
 // Extended grapheme clusters.
 std::size_t graphemeCount(std::string_view utf8);
 std::size_t graphemeCount(const icu::UnicodeString& text);
+inline std::size_t graphemeCount(const char* utf8) { return graphemeCount(std::string_view(utf8)); }
 // The first / last `count` characters (the whole text when it is shorter).
 std::string graphemePrefix(std::string_view utf8, std::size_t count);
 std::string graphemeSuffix(std::string_view utf8, std::size_t count);
@@ -34,6 +35,7 @@ bool isWhiteSpace(UChar32 c);
 // Removes White_Space characters at both ends.
 std::string trim(std::string_view utf8);
 icu::UnicodeString trim(const icu::UnicodeString& text);
+inline std::string trim(const char* utf8) { return trim(std::string_view(utf8)); }
 // Removes White_Space characters and any character of `extra` at both ends.
 std::string trimWithCharacters(std::string_view utf8, std::u32string_view extra);
 bool isBlank(std::string_view utf8);
