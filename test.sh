@@ -20,6 +20,6 @@ echo "== release build (gcc)"
 run_suite "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== sanitizer build (clang, address + undefined, fuzz targets)"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   run_suite "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DSORVANE_SANITIZE=ON -DSORVANE_BUILD_FUZZ=ON -DSORVANE_BUILD_BENCH=OFF
