@@ -1,0 +1,601 @@
+// Basic cleanup: the mis-recognition tables, disfluency and self-correction rules, and
+// the hallucination, echo and fast-path predicates.
+#include "postprocess/text_normalizer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <array>
+#include <mutex>
+#include <set>
+#include <unordered_set>
+
+#include <unicode/uscript.h>
+
+#include "core/regex.h"
+#include "core/unicode_text.h"
+#include "postprocess/text_normalizer_detail.h"
+
+namespace sorvane::TextNormalizer {
+namespace {
+
+// Words the recogniser regularly mishears, matched as plain text without regard to case.
+// The order matters: "raw fall back" must be fixed before the bare "fall back".
+constexpr std::array<ReplaceRule, 58> kLiteralCorrections{{
+    {"Caplen", "Murmly"},
+    {"mur mly", "Murmly"},
+    {"mer mly", "Murmly"},
+    {"DC API", "DeepSeek API"},
+    {"D C API", "DeepSeek API"},
+    {"deep API", "DeepSeek API"},
+    {"deep seek API", "DeepSeek API"},
+    {"deep seek", "DeepSeek"},
+    {"dp gram", "Deepgram"},
+    {"d p gram", "Deepgram"},
+    {"deep gram", "Deepgram"},
+    {"no but three", "Nova-3"},
+    {"nova three", "Nova-3"},
+    {"no va three", "Nova-3"},
+    {"multi lingual", "multilingual"},
+    {"mono lingual", "monolingual"},
+    {"watch cheap", "raw transcript"},
+    {"watching craft", "raw transcript"},
+    {"raw trans cript", "raw transcript"},
+    {"raw fall back", "raw fallback"},
+    {"fall back", "fallback"},
+    {"Open API", "OpenAI API"},
+    {"open ai", "OpenAI"},
+    {"Open AI", "OpenAI"},
+    {"worker 超时", "Worker 超时"},
+    {"IC API", "DeepSeek API"},
+    {"cloud work", "Cloudflare Worker"},
+    {"cloud flower", "Cloudflare Worker"},
+    {"Cloud Fair Worker", "Cloudflare Worker"},
+    {"JSON A3", "JSONL"},
+    {"JSON L", "JSONL"},
+    {"Jayson L", "JSONL"},
+    {"CS V", "CSV"},
+    {"Apple shape", "Apple Speech"},
+    {"Apple Speech去", "Apple Speech 做"},
+    {"Mata列表", "Markdown 列表"},
+    {"Mata 列表", "Markdown 列表"},
+    {"wiper streaming", "Whisper streaming"},
+    {"bench Mark Pronger", "benchmark runner"},
+    {"rap里面", "repo 里面"},
+    {"rap 里面", "repo 里面"},
+    {"timeless code X", "Murmly, Codex"},
+    {"product name such as", "product names such as"},
+    {"DeepSeek APIraw", "DeepSeek API，把 raw"},
+    {"把我 transcript", "把 raw transcript"},
+    {"第2:00", "第二点"},
+    {"第3:00", "第三点"},
+    // The recogniser hears 骂 for 妈 in this phrase; the user's wording is restored.
+    {"你骂了个逼", "你妈了个逼"},
+    {"骂了个逼", "妈了个逼"},
+    {"contact", "Codex"},
+    {"co dex", "Codex"},
+    {"code x", "Codex"},
+    {"asr provider", "asrProvider"},
+    {"ASR provider", "asrProvider"},
+    {"p 九五", "P95"},
+    {"P 九五", "P95"},
+    {"api key", "API key"},
+    {"edvin，", "Edvin，"},
+}};
+
+// The same mis-hearings with flexible spacing, then phrase-level repairs of the
+// program's own example dictations. Word-bounded English rows come first.
+constexpr std::array<ReplaceRule, 98> kPatternCorrections{{
+    {R"((?i)\bcaplen\b)", "Murmly"},
+    {R"((?i)\bm[eu]r\s*mly\b)", "Murmly"},
+    {"相差的怎样", "像 Murmly 一样"},
+    {R"((?i)\bD\s*C\s*API\b)", "DeepSeek API"},
+    {R"((?i)\bdeep\s+API\b)", "DeepSeek API"},
+    {R"((?i)\bdeep\s*seek\b)", "DeepSeek"},
+    {R"((?i)\bd\s*p\s*gram\b)", "Deepgram"},
+    {R"((?i)\bdp\s*gram\b)", "Deepgram"},
+    {R"((?i)\bdeep\s+gram\b)", "Deepgram"},
+    {R"((?i)\bno\s+but\s+three\b)", "Nova-3"},
+    {R"((?i)\bnova\s+three\b)", "Nova-3"},
+    {R"((?i)\bmulti\s+lingual\b)", "multilingual"},
+    {R"((?i)\bmono\s+lingual\b)", "monolingual"},
+    {R"((?i)\bNova-3\s+mono\b)", "Nova-3 monolingual"},
+    {R"((?i)\bwatch\s+cheap\b)", "raw transcript"},
+    {R"((?i)\bwatching\s+craft\b)", "raw transcript"},
+    {R"((?i)\braw\s+trans\s*cript\b)", "raw transcript"},
+    {R"((?i)\braw\s+fall\s*back\b)", "raw fallback"},
+    {R"((?i)\bopen\s+API\b)", "OpenAI API"},
+    {R"((?i)\bopen\s+ai\b)", "OpenAI"},
+    {R"((?i)\bIC\s+API\b)", "DeepSeek API"},
+    {R"((?i)\bcloud\s+work\b)", "Cloudflare Worker"},
+    {R"((?i)\bcloud\s+flower\b)", "Cloudflare Worker"},
+    {R"((?i)\bJSON\s*A\s*3\b)", "JSONL"},
+    {R"((?i)\bJSON\s+L\b)", "JSONL"},
+    {R"((?i)\bCS\s+V\b)", "CSV"},
+    {R"((?i)\bApple\s+shape\b)", "Apple Speech"},
+    {R"((?i)\bMata\s*列表\b)", "Markdown 列表"},
+    {R"((?i)\bwiper\s+streaming\b)", "Whisper streaming"},
+    {R"((?i)\bthat\s+road\s+map\b)", "product roadmap"},
+    {R"((?i)\bbench\s*Mark\s*Pronger\b)", "benchmark runner"},
+    {R"((?i)\brap\s*里面\b)", "repo 里面"},
+    {R"((?i)\bcontact\b)", "Codex"},
+    {R"((?i)\bcodex\b)", "Codex"},
+    {R"((?i)\bco\s+dex\b)", "Codex"},
+    {R"((?i)\bcode\s+x\b)", "Codex"},
+    {R"((?i)\basr\s+provider\b)", "asrProvider"},
+    {R"((?i)\bspeech\s*m\b)", "speechMs"},
+    {R"((?i)\bref\s*in\s*m\b)", "refineMs"},
+    {R"((?i)\bpast\s+最终文本\b)", "paste 最终文本"},
+    {R"((?i)\bp\s+九五\b)", "P95"},
+    {R"((?i)\bgithub\b)", "GitHub"},
+    {R"((?i)\boption\b)", "Option"},
+    {"情调用", "请调用"},
+    {"录音符窗", "录音浮窗"},
+    {R"(敌己\s*DPI)", "DeepSeek API"},
+    {R"(敌己\s*API)", "DeepSeek API"},
+    {R"(把握权\s*cheat)", "raw transcript"},
+    {R"(平均号\s*10\s*1200毫秒)", "平均耗时1200毫秒"},
+    {"买点", "埋点"},
+    {"美一轮", "每一轮"},
+    {"switch", "speechMs"},
+    {R"(raving\s*A)", "refineMs"},
+    {"看对话框", "Codex 对话框"},
+    {"拍最终文本", "paste 最终文本"},
+    {"推到之后因为", "推到 GitHub，因为"},
+    {"之后因为这是公司的电脑", "GitHub，因为这是公司的电脑"},
+    {R"(发给\s*Edvin\s*的中文)", "发给 Codex 的中文"},
+    {R"(和\s*mac\s*里面)", "和 Codex 里面"},
+    {"味儿可能", "Worker"},
+    {R"(Cycles\s*的优势)", "Murmly 的优势"},
+    {R"(如果后面\s*diagram\s*或)", "如果后面接 Deepgram 或"},
+    {"粘贴作文", "粘贴做稳"},
+    {"录音识别修正和粘贴", "录音、识别、修正和粘贴"},
+    {"微信飞书浏览器和", "微信、飞书、浏览器和"},
+    {"不要总结也不要", "不要总结，也不要"},
+    {"快一点的时候也希望", "快一点的时候，也希望"},
+    {"希望他", "希望它"},
+    {"这个方案可以做 这个方案可以做", "这个方案可以做"},
+    {"这个方案可以做，这个方案可以做", "这个方案可以做"},
+    {"回撤风险，是如果", "回撤。风险：如果"},
+    {"制作提醒和分级", "只做提醒和分级"},
+    {"之后看提醒", "只看提醒"},
+    {"选题未知，看热点没有复盘", "选题会只看热点，没有复盘"},
+    {"用户为什么停留风险是", "用户为什么停留。风险："},
+    {"这个软件用户感知不到", "这个软件让用户感知不到"},
+    {"说白了我们", "说白了，我们"},
+    {"界面 是", "界面，是"},
+    {"毫秒 P95", "毫秒， P95"},
+    {"看一下他能", "看一下它能"},
+    {"标点段的", "标点断得"},
+    {"不要太淑敏", "不要太书面"},
+    {"中文不要", "中文，不要"},
+    {"指标准确率延迟和稳定性", "指标，准确率、延迟和稳定性"},
+    {"开会先", "开会，先"},
+    {"反馈再", "反馈，再"},
+    {"不准用户", "不准，用户"},
+    {"信任所以", "信任，所以"},
+    {"界面而是", "界面，而是"},
+    {"压缩上下文", "压缩、上下文"},
+    {"7日版本号", "7日，版本号"},
+    {"翻译工具而是", "翻译工具，而是"},
+    {"2000块所以", "2000块，所以"},
+    {"直接粘贴最终文本", "直接 paste 最终文本"},
+    {"做做", "做"},
+    {"号时", "耗时"},
+    {R"(零点\s*(\d+(?:\.\d+)*))", "0.$1"},
+    {"Latency matters but accuracy matters more for a voice input$",
+     "Latency matters, but accuracy matters more for a voice input method."},
+}};
+
+// Repairs of what the two tables above can produce, in this order: a missing comma, the
+// repeated expansion of "lingual", and spacing between Latin words and Chinese.
+constexpr std::array<ReplaceRule, 9> kCorrectionRepairs{{
+    {"DeepSeek API把", "DeepSeek API，把"},
+    {"monolinguallinguallinguallinguallingual", "monolingual"},
+    {"monolinguallinguallinguallingual", "monolingual"},
+    {"monolinguallinguallingual", "monolingual"},
+    {"monolinguallingual", "monolingual"},
+    {"raw transcript改成", "raw transcript 改成"},
+    {"发给Codex", "发给 Codex"},
+    {"Murmly一样", "Murmly 一样"},
+    {"Codex的", "Codex 的"},
+}};
+
+// Punctuation tidying at the end of the basic cleanup.
+constexpr std::array<ReplaceRule, 5> kInputPunctuation{{
+    {"。。+", "。"},
+    {"，，+", "，"},
+    {R"(\s+([，。！？；：,.!?;:]))", "$1"},
+    {R"(([，。！？；：])\s+)", "$1"},
+    {R"(\s{2,})", " "},
+}};
+
+// Filler syllables and spoken repair markers. Each row sees the output of the row before.
+constexpr std::array<ReplaceRule, 11> kDisfluencyRules{{
+    // A filler at the start or after a separator, with the separators that follow it.
+    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))(?:嗯+|呃+|唔+|呣+|呃呀|嗯呀|啊呀)[\s，,、]*)", ""},
+    // 额 is also the first character of 额外, 额度 and the second of 金额: it is a filler
+    // only where it stands alone between separators.
+    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))额+(?=$|[\s，。！？；：、,.!?;:])[\s，,、]*)", ""},
+    // A filler glued to the following word.
+    {R"((?:嗯+|呃+|唔+|呣+)(?=[\p{Han}A-Za-z0-9]))", ""},
+    // A particle standing alone between separators.
+    {R"((?<=[\s，。！？；：、,.!?;:])(?:啊+|呀+|呐+)(?=$|[\s，。！？；：、,.!?;:]))", ""},
+    // A particle trailing a word just before a comma.
+    {R"((?<=[\p{Han}A-Za-z0-9])(?:啊+|呀+|呐+)(?=[，,、]))", ""},
+    // "I misspoke" followed by a restart: the restart stays, the marker becomes a comma.
+    {R"((?:^|[，,、\s])(?:不对|说错了|不是这个意思|我说错了)[，,、\s]*(?=(?:它|这个|那个|我|你|我们|应该|千万|不能|不是|只是|其实|就是说|就是)))",
+     "，"},
+    {R"(怎么说呢[，,、\s]*)", ""},
+    {"原原意", "原意"},
+    {R"(([，。！？；：、,.!?;:]){2,})", "$1"},
+    {R"(^[，。！？；：、,.!?;:]+)", ""},
+    {R"(([，,、]){2,})", "$1"},
+}};
+
+// The marker of an explicit self-correction: "不对", "说错了" or "不是", optionally followed
+// by "应该是", "是" or "改成".
+#define SORVANE_CORRECTION_MARKER \
+  R"(([，,、\s]*(?:不对|说错了|不是)[，,、\s]*(?:应该是|是|改成)?[，,、\s]*))"
+// A spoken quantity: a number with an optional clock minute and unit.
+#define SORVANE_QUANTITY \
+  R"((?:[零一二三四五六七八九十两百千万0-9]+(?:[:：][0-9]{1,2})?\s*(?:点半?|点|分钟|分|小时|块|元|毫秒|秒|天|号|日|月|年|个|条|次|人|页|%|％)?))"
+#define SORVANE_WEEKDAY R"((?:周|星期|礼拜)[一二三四五六日天])"
+
+// Whole-sentence retractions; the first that changes the text wins.
+constexpr std::array<ReplaceRule, 2> kSentenceRetractions{{
+    // A corrected recipient restarts the sentence.
+    {R"(^发给\s*[^，,、]+[，,、\s]*(?:不对|说错了|不是)[，,、\s]*(?:应该是|是|改成)?[，,、\s]*(发给\s*[^，,、]+.*)$)",
+     "$1"},
+    {R"(^.*?[，,、\s]*(?:不对|说错了|不是)[，,、\s]*(?:应该是|是|改成)?[，,、\s]*(完全不要[^。！？\n]+.*)$)",
+     "$1"},
+}};
+
+constexpr std::array<ReplaceRule, 2> kValueCorrections{{
+    // Quantity: the old value and the marker vanish, the new value stays.
+    {"(" SORVANE_QUANTITY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_QUANTITY ")", "$3"},
+    {"^(.{0,80}?)(" SORVANE_WEEKDAY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_WEEKDAY ")(.*)$",
+     "$1$4$5"},
+}};
+
+// A short token corrected with an explicit verb ("用 React，不对，应该是 Vue"): the marker
+// and the new token. The old token before the marker is found by `correctedTokenStart`.
+constexpr std::string_view kTokenCorrection =
+    R"(([，,、\s]*(?:不对|说错了|不是)[，,、\s]*(?:应该是|是|改成)[，,、\s]*)([“"]?[\p{Han}A-Za-z0-9+.#_\-]{1,16}[”"]?))";
+constexpr std::size_t kTokenMaxChars = 16;
+constexpr std::size_t kTokenMaxOffset = 80;
+
+constexpr std::array<ReplaceRule, 7> kMeetingPhraseAndTidy{{
+    // One meeting phrase said in several ways.
+    {"我想把这个会订到", "我把会议订到"},
+    {"我想把会议订到", "我把会议订到"},
+    {"把这个会订到", "把会议订到"},
+    {"这个会订到", "会议订到"},
+    {"把会订到", "把会议订到"},
+    {R"(([，,、]){2,})", "$1"},
+    {R"(^[，,、\s]+)", ""},
+}};
+
+// A spoken instruction to phrase the message more politely, then the message after 就说.
+constexpr std::array<ReplaceRule, 3> kRewriteInstructions{{
+    {R"(^这句话帮我(?:变得|弄得|整理得)?[^，,。]{0,24}[，,]\s*就说\s*)", ""},
+    {R"(^你帮我说得客气一点.{0,40}?就说\s*)", ""},
+    {R"(^帮我说得客气一点.{0,40}?就说\s*)", ""},
+}};
+
+// The vocabulary hint some recognisers are primed with; a recogniser that heard nothing
+// may return it verbatim.
+constexpr std::string_view kAsrHintPhrase =
+    "Murmly, Codex, DeepSeek API, Deepgram, Qwen3-ASR, Cloudflare Worker, raw transcript, "
+    "JSONL, CSV, Markdown, OpenAI API, product roadmap, speechMs, refineMs, paste";
+constexpr std::array<std::string_view, 15> kAsrHintTerms{
+    "murmly",   "codex",        "deepseekapi", "deepgram",       "qwen3asr",
+    "cloudflareworker", "rawtranscript", "jsonl", "csv",        "markdown",
+    "openaiapi", "productroadmap", "speechms",  "refinems",       "paste"};
+constexpr std::size_t kHintEchoMinKeyLength = 30;
+constexpr std::size_t kHintEchoMinTerms = 8;
+
+constexpr std::size_t kDictionaryEchoMinKeyLength = 12;
+constexpr double kDictionaryEchoMinCoverage = 0.72;
+
+// Hallucination thresholds: a few fillers from a short, nearly silent recording; a long
+// text from almost no audio; or a long text from a very short recording.
+constexpr int64_t kFillerMaxRecordingMs = 2800;
+constexpr int64_t kFillerMaxFlushedBytes = 6500;
+constexpr int64_t kLongTextMaxFlushedBytes = 4000;
+constexpr std::size_t kLongTextMinChars = 80;
+constexpr int64_t kShortRecordingMaxMs = 1500;
+constexpr std::size_t kShortRecordingMinChars = 60;
+
+constexpr std::array<std::string_view, 21> kContextOrStructureMarkers{
+    "这个概念", "这个方案", "刚才", "上面", "第二点",   "第三点", "第一",
+    "第二",     "第三",     "首先", "其次", "最后",     "几个问题", "几个需求",
+    "流程如下", "背景",     "问题", "风险", "方案",     "下一步", "结构化"};
+
+constexpr std::array<std::string_view, 19> kProtectedTerms{
+    "Murmly",  "Codex",    "DeepSeek", "OpenAI",   "Cloudflare",       "Worker", "Apple Speech",
+    "Deepgram", "Whisper", "Markdown", "JSONL",    "CSV",              "benchmark runner",
+    "repo",    "speechMs", "refineMs", "raw transcript", "paste",      "GitHub"};
+constexpr std::array<std::string_view, 11> kSuspiciousFragments{
+    "shape", "diagram", "wiper", "Mata", "Pronger", "rap ", "Cycles", "味儿", "作文",
+    "cloud flower", "that road map"};
+constexpr std::size_t kFastPathMaxCompactChars = 6;  // exclusive
+
+const Regex& punctuationClass() {
+  static const Regex regex(R"([\s，。！？；：、,.!?;:])");
+  return regex;
+}
+
+bool isTokenCharacter(UChar32 c) {
+  if (c < 0x80) return std::isalnum(c) || c == '+' || c == '.' || c == '#' || c == '_' || c == '-';
+  UErrorCode status = U_ZERO_ERROR;
+  return uscript_getScript(c, &status) == USCRIPT_HAN && U_SUCCESS(status);
+}
+
+bool isOpeningQuote(UChar32 c) { return c == u'"' || c == u'“'; }
+bool isClosingQuote(UChar32 c) { return c == u'"' || c == u'”'; }
+
+// The old token of a short-token correction ("改成 config.json，不对，是 settings.json"):
+// the start of the token that ends right before the marker at `markerStart`, or -1 when
+// the correction must not be applied. Chinese has no spaces between words, so an
+// unquoted token is taken only when it stands apart from the text before it and carries
+// a Latin letter or a digit; a Han word glued to its sentence ("是北京，不对，是上海")
+// has no visible start, and guessing one would corrupt the sentence.
+int32_t correctedTokenStart(const icu::UnicodeString& text, int32_t markerStart) {
+  if (markerStart > 0 && isClosingQuote(text.charAt(markerStart - 1))) {
+    int32_t start = markerStart - 1;
+    std::size_t chars = 0;
+    while (start > 0) {
+      const int32_t previous = text.moveIndex32(start, -1);
+      const UChar32 c = text.char32At(previous);
+      if (!isTokenCharacter(c)) {
+        return chars > 0 && isOpeningQuote(c) ? previous : -1;
+      }
+      if (++chars > kTokenMaxChars) return -1;
+      start = previous;
+    }
+    return -1;
+  }
+  int32_t start = markerStart;
+  std::size_t chars = 0;
+  bool latinOrDigit = false;
+  while (start > 0) {
+    const int32_t previous = text.moveIndex32(start, -1);
+    const UChar32 c = text.char32At(previous);
+    if (!isTokenCharacter(c)) break;
+    if (++chars > kTokenMaxChars) return -1;  // glued to the text before it
+    latinOrDigit = latinOrDigit || (c < 0x80 && std::isalnum(c));
+    start = previous;
+  }
+  if (chars == 0 || !latinOrDigit) return -1;
+  if (start > 0 && isOpeningQuote(text.char32At(start - 1))) return -1;  // unbalanced quote
+  return start;
+}
+
+// A short token corrected with an explicit verb: the old token and the marker give way
+// to the new token; the rest of the sentence stays. One correction per text, with the
+// old token within the first 80 characters, as for the other whole-text corrections.
+std::size_t replaceCorrectedToken(icu::UnicodeString& text) {
+  static const Regex marker(kTokenCorrection);
+  for (const RegexMatch& match : marker.allMatches(text)) {
+    const int32_t oldStart = correctedTokenStart(text, static_cast<int32_t>(match.start));
+    if (oldStart < 0) continue;
+    if (static_cast<std::size_t>(text.countChar32(0, oldStart)) > kTokenMaxOffset) return 0;
+    text.replace(oldStart, static_cast<int32_t>(match.end) - oldStart, text::toUnicode(match.groups[2]));
+    return 1;
+  }
+  return 0;
+}
+
+std::mutex& termSourceMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+TermSource& installedTermSource() {
+  static TermSource source;
+  return source;
+}
+
+std::vector<std::string> dictionaryTerms() {
+  TermSource source;
+  {
+    std::lock_guard lock(termSourceMutex());
+    source = installedTermSource();
+  }
+  if (!source) return {};
+  return source();
+}
+
+}  // namespace
+
+ScopedTermSource::ScopedTermSource(TermSource source) {
+  std::lock_guard lock(termSourceMutex());
+  previous_ = std::move(installedTermSource());
+  installedTermSource() = std::move(source);
+}
+
+ScopedTermSource::~ScopedTermSource() {
+  std::lock_guard lock(termSourceMutex());
+  installedTermSource() = std::move(previous_);
+}
+
+std::string compactForm(std::string_view text) { return punctuationClass().replaceAll(text, ""); }
+
+std::string keyForm(std::string_view text) {
+  static const Regex outside(R"([^a-z0-9\p{Han}])");
+  return outside.replaceAll(text::toLower(text), "");
+}
+
+namespace detail {
+
+std::string collapseDoubledTranscript(std::string_view text) {
+  const std::string joined = text::replaceLiteral(text, " ", "");
+  const std::size_t count = text::graphemeCount(joined);
+  if (count < 8 || count % 2 != 0) return std::string(text);
+  std::string first = text::graphemePrefix(joined, count / 2);
+  if (first != text::graphemeSuffix(joined, count / 2)) return std::string(text);
+  return first;
+}
+
+}  // namespace detail
+
+std::string applyDomainCorrections(std::string_view text) {
+  static const RuleTable literal(kLiteralCorrections, Regex::kLiteral | Regex::kCaseInsensitive);
+  static const RuleTable patterns(kPatternCorrections);
+  static const RuleTable repairs(kCorrectionRepairs, Regex::kLiteral);
+  icu::UnicodeString u = text::toUnicode(text);
+  literal.apply(u);
+  patterns.apply(u);
+  repairs.apply(u);
+  return text::toUtf8(u);
+}
+
+std::string removeRepeatedSentences(std::string_view text) {
+  static const Regex separators(R"([。！？!?\n])");
+  const icu::UnicodeString u = text::toUnicode(text);
+  std::vector<std::string> pieces;
+  std::size_t begin = 0;
+  auto addPiece = [&](std::size_t end) {
+    icu::UnicodeString piece = text::trim(u.tempSubStringBetween(static_cast<int32_t>(begin),
+                                                                 static_cast<int32_t>(end)));
+    if (!piece.isEmpty()) pieces.push_back(text::toUtf8(piece));
+  };
+  for (const RegexMatch& match : separators.allMatches(u)) {
+    addPiece(match.start);
+    begin = match.end;
+  }
+  addPiece(static_cast<std::size_t>(u.length()));
+  if (pieces.size() < 2) return std::string(text);
+
+  std::set<std::string> seen;
+  std::vector<std::string> kept;
+  for (const std::string& piece : pieces) {
+    if (seen.insert(text::replaceLiteral(piece, " ", "")).second) kept.push_back(piece);
+  }
+  if (kept.size() == pieces.size()) return std::string(text);
+  std::string joined;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) joined += "。";
+    joined += kept[i];
+  }
+  return joined;
+}
+
+std::string normalizeInput(std::string_view text) {
+  static const Regex whitespaceRuns(R"(\s+)");
+  static const RuleTable punctuation(kInputPunctuation);
+  std::string s = text::trim(text);
+  s = text::replaceLiteral(s, "\n", " ");
+  s = whitespaceRuns.replaceAll(s, " ");
+  s = applyDomainCorrections(s);
+  s = detail::collapseDoubledTranscript(s);
+  s = removeRepeatedSentences(s);
+  s = punctuation.apply(s);
+  return text::trim(s);
+}
+
+std::string cleanSpokenDisfluencies(std::string_view text) {
+  static const Regex fillersOnly("^(嗯|呃|额|啊|呀|呐|唔)+$");
+  static const RuleTable rules(kDisfluencyRules);
+  std::string s = text::trim(text);
+  if (text::graphemeCount(s) < 3) return s;
+  // An utterance that is nothing but filler syllables is kept as said.
+  if (fillersOnly.search(compactForm(s))) return s;
+  return text::trim(rules.apply(s));
+}
+
+std::string applyExplicitSelfCorrections(std::string_view text) {
+  static const std::vector<Regex> retractions = [] {
+    std::vector<Regex> out;
+    for (const ReplaceRule& rule : kSentenceRetractions) out.emplace_back(rule.pattern);
+    return out;
+  }();
+  static const RuleTable corrections(kValueCorrections);
+  static const RuleTable meetingAndTidy(kMeetingPhraseAndTidy);
+  std::string s = text::trim(text);
+  if (text::graphemeCount(s) < 8) return s;
+  icu::UnicodeString u = text::toUnicode(s);
+  for (std::size_t i = 0; i < retractions.size(); ++i) {
+    if (retractions[i].replaceAll(u, text::toUnicode(kSentenceRetractions[i].replacement)) > 0) break;
+  }
+  corrections.apply(u);
+  replaceCorrectedToken(u);
+  meetingAndTidy.apply(u);
+  return text::toUtf8(text::trim(u));
+}
+
+std::string cleanupSpokenRewriteInstructions(std::string_view text) {
+  static const RuleTable rules(kRewriteInstructions);
+  return rules.apply(text::trim(text));
+}
+
+bool isASRHintEcho(std::string_view text) {
+  const std::string key = keyForm(text);
+  if (text::graphemeCount(key) < kHintEchoMinKeyLength) return false;
+  static const std::string hintKey = keyForm(kAsrHintPhrase);
+  if (key == hintKey || text::contains(hintKey, key) || text::contains(key, hintKey)) return true;
+  const auto hits = std::count_if(kAsrHintTerms.begin(), kAsrHintTerms.end(),
+                                  [&](std::string_view term) { return text::contains(key, term); });
+  return static_cast<std::size_t>(hits) >= kHintEchoMinTerms;
+}
+
+bool isPersonalDictionaryEcho(std::string_view text,
+                              const std::optional<std::vector<std::string>>& terms) {
+  const std::string key = keyForm(text);
+  const std::size_t keyLength = text::graphemeCount(key);
+  if (keyLength < kDictionaryEchoMinKeyLength) return false;
+  const std::vector<std::string> source = terms ? *terms : dictionaryTerms();
+  std::vector<std::string> distinct;
+  std::unordered_set<std::string> seen;
+  for (const std::string& term : source) {
+    std::string termKey = keyForm(term);
+    if (text::graphemeCount(termKey) < 2) continue;
+    if (seen.insert(termKey).second) distinct.push_back(std::move(termKey));
+  }
+  if (distinct.size() < 3) return false;
+  std::size_t matched = 0;
+  std::size_t matchedLength = 0;
+  for (const std::string& term : distinct) {
+    if (!text::contains(key, term)) continue;
+    ++matched;
+    matchedLength += text::graphemeCount(term);
+  }
+  const std::size_t required = distinct.size() == 3 ? 3 : 4;
+  if (matched < required) return false;
+  return static_cast<double>(matchedLength) / static_cast<double>(std::max<std::size_t>(keyLength, 1)) >=
+         kDictionaryEchoMinCoverage;
+}
+
+bool isLikelyEmptySpeechHallucination(std::string_view text, std::optional<int64_t> flushedBytes,
+                                      std::optional<int64_t> recordingMs) {
+  static const Regex fewFillers("^(嗯|呃|额|啊|呀|唔|呣){1,3}$");
+  const std::string normalized = normalizeInput(text);
+  if (normalized.empty()) return false;
+  if (isASRHintEcho(normalized) || isPersonalDictionaryEcho(normalized)) return true;
+  const bool fillersOnly = fewFillers.search(compactForm(normalized));
+  const std::size_t chars = text::graphemeCount(normalized);
+  if (fillersOnly && recordingMs && *recordingMs <= kFillerMaxRecordingMs) {
+    if (flushedBytes && *flushedBytes <= kFillerMaxFlushedBytes) return true;
+  } else if (flushedBytes && *flushedBytes <= kLongTextMaxFlushedBytes && chars >= kLongTextMinChars) {
+    return true;
+  }
+  return recordingMs && *recordingMs <= kShortRecordingMaxMs && chars >= kShortRecordingMinChars;
+}
+
+bool needsContextOrStructure(std::string_view text) {
+  return std::any_of(kContextOrStructureMarkers.begin(), kContextOrStructureMarkers.end(),
+                     [&](std::string_view marker) { return text::contains(text, marker); });
+}
+
+bool shouldSkipRemoteRefine(std::string_view text) {
+  const std::string normalized = normalizeInput(text);
+  if (needsContextOrStructure(normalized)) return false;
+  auto containsAny = [&](const auto& list) {
+    return std::any_of(list.begin(), list.end(), [&](std::string_view item) {
+      return text::containsCaseInsensitive(normalized, item);
+    });
+  };
+  if (containsAny(kProtectedTerms) || containsAny(kSuspiciousFragments)) return false;
+  return text::graphemeCount(compactForm(normalized)) < kFastPathMaxCompactChars;
+}
+
+}  // namespace sorvane::TextNormalizer
