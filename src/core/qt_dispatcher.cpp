@@ -29,12 +29,14 @@ class QtSerialQueue final : public SerialQueue {
 
   ~QtSerialQueue() override {
     if (thread_) {
-      // The context object belongs to the worker thread: delete it there, then stop.
-      QObject* context = context_.release();
-      QMetaObject::invokeMethod(context, [context] { delete context; }, Qt::QueuedConnection);
+      // Stop the thread first and delete its context object afterwards: once the thread
+      // has finished nothing can run on the object any more. A delete posted to the
+      // thread instead would be lost (and the object leaked) whenever the thread is
+      // told to quit before its event loop has started.
       thread_->quit();
       thread_->wait();
     }
+    context_.reset();
   }
 
   const std::string& label() const override { return label_; }
