@@ -314,7 +314,13 @@ void LoopbackHttpServer::serveConnection(int fd) {
       requests_.push_back(request);
       handler = handler_;
     }
-    const LoopbackResponse response = handler ? handler(request) : LoopbackResponse{};
+    LoopbackResponse response;
+    try {
+      if (handler) response = handler(request);
+    } catch (...) {
+      // A throwing handler must not take the whole test program down with its thread.
+      response = LoopbackResponse::make(500, "handler threw");
+    }
 
     if (response.delay.count() > 0 && !waitUnlessStopping(response.delay)) break;
     using Delivery = LoopbackResponse::Delivery;
