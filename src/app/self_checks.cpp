@@ -7,17 +7,17 @@ namespace sorvane {
 std::span<const SelfCheckEntry> selfCheckTable() {
   // Order is precedence: when several switches are given, the earliest here runs.
   static constexpr std::array<SelfCheckEntry, 20> kTable{{
-      {"--self-test-asr-guard", nullptr},
+      {"--self-test-asr-guard", runAsrGuardCheck},
       {"--self-test-qwen-stash", nullptr},
-      {"--self-test-disfluency-cleanup", nullptr},
+      {"--self-test-disfluency-cleanup", runDisfluencyCleanupCheck},
       {"--self-test-semantic-structure", nullptr},
-      {"--self-test-self-correction", nullptr},
-      {"--self-test-refine-fastpath", nullptr},
+      {"--self-test-self-correction", runSelfCorrectionCheck},
+      {"--self-test-refine-fastpath", runRefineFastpathCheck},
       {"--self-test-speech-act-guard", nullptr},
       {"--self-test-recording-mode", nullptr},
       {"--self-test-morse-cipher", nullptr},
-      {"--self-test-gentle-paragraphs", nullptr},
-      {"--self-test-murmly-format", nullptr},
+      {"--self-test-gentle-paragraphs", runGentleParagraphsCheck},
+      {"--self-test-murmly-format", runMurmlyFormatCheck},
       {"--self-test-audio-enhancer", nullptr},
       {"--self-test-ffmpeg-speechnorm", nullptr},
       {"--self-test-cutoff-queue", nullptr},
