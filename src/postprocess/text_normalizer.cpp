@@ -12,6 +12,7 @@
 #include <unicode/uscript.h>
 
 #include "core/regex.h"
+#include "postprocess/guarded_rule_table.h"
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer_detail.h"
 
@@ -210,26 +211,28 @@ constexpr std::array<ReplaceRule, 5> kInputPunctuation{{
 }};
 
 // Filler syllables and spoken repair markers. Each row sees the output of the row before.
-constexpr std::array<ReplaceRule, 11> kDisfluencyRules{{
+// Each row names the characters it needs, so a text without fillers skips it.
+constexpr std::array<GuardedRule, 11> kDisfluencyRules{{
     // A filler at the start or after a separator, with the separators that follow it.
-    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))(?:嗯+|呃+|唔+|呣+|呃呀|嗯呀|啊呀)[\s，,、]*)", ""},
+    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))(?:嗯+|呃+|唔+|呣+|呃呀|嗯呀|啊呀)[\s，,、]*)", "",
+     "嗯|呃|唔|呣|啊呀"},
     // 额 is also the first character of 额外, 额度 and the second of 金额: it is a filler
     // only where it stands alone between separators.
-    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))额+(?=$|[\s，。！？；：、,.!?;:])[\s，,、]*)", ""},
+    {R"((?:(?<=^)|(?<=[\s，。！？；：、,.!?;:]))额+(?=$|[\s，。！？；：、,.!?;:])[\s，,、]*)", "", "额"},
     // A filler glued to the following word.
-    {R"((?:嗯+|呃+|唔+|呣+)(?=[\p{Han}A-Za-z0-9]))", ""},
+    {R"((?:嗯+|呃+|唔+|呣+)(?=[\p{Han}A-Za-z0-9]))", "", "嗯|呃|唔|呣"},
     // A particle standing alone between separators.
-    {R"((?<=[\s，。！？；：、,.!?;:])(?:啊+|呀+|呐+)(?=$|[\s，。！？；：、,.!?;:]))", ""},
+    {R"((?<=[\s，。！？；：、,.!?;:])(?:啊+|呀+|呐+)(?=$|[\s，。！？；：、,.!?;:]))", "", "啊|呀|呐"},
     // A particle trailing a word just before a comma.
-    {R"((?<=[\p{Han}A-Za-z0-9])(?:啊+|呀+|呐+)(?=[，,、]))", ""},
+    {R"((?<=[\p{Han}A-Za-z0-9])(?:啊+|呀+|呐+)(?=[，,、]))", "", "啊|呀|呐"},
     // "I misspoke" followed by a restart: the restart stays, the marker becomes a comma.
     {R"((?:^|[，,、\s])(?:不对|说错了|不是这个意思|我说错了)[，,、\s]*(?=(?:它|这个|那个|我|你|我们|应该|千万|不能|不是|只是|其实|就是说|就是)))",
-     "，"},
-    {R"(怎么说呢[，,、\s]*)", ""},
-    {"原原意", "原意"},
-    {R"(([，。！？；：、,.!?;:]){2,})", "$1"},
-    {R"(^[，。！？；：、,.!?;:]+)", ""},
-    {R"(([，,、]){2,})", "$1"},
+     "，", "不对|说错了|不是这个意思"},
+    {R"(怎么说呢[，,、\s]*)", "", ""},
+    {"原原意", "原意", ""},
+    {R"(([，。！？；：、,.!?;:]){2,})", "$1", ""},
+    {R"(^[，。！？；：、,.!?;:]+)", "", ""},
+    {R"(([，,、]){2,})", "$1", ""},
 }};
 
 // The marker of an explicit self-correction: "不对", "说错了" or "不是", optionally followed
@@ -242,6 +245,9 @@ constexpr std::array<ReplaceRule, 11> kDisfluencyRules{{
 #define SORVANE_WEEKDAY R"((?:周|星期|礼拜)[一二三四五六日天])"
 
 // Whole-sentence retractions; the first that changes the text wins.
+// Every correction below needs one of these markers.
+constexpr std::string_view kCorrectionMarkers = "不对|说错了|不是";
+
 constexpr std::array<ReplaceRule, 2> kSentenceRetractions{{
     // A corrected recipient restarts the sentence.
     {R"(^发给\s*[^，,、]+[，,、\s]*(?:不对|说错了|不是)[，,、\s]*(?:应该是|是|改成)?[，,、\s]*(发给\s*[^，,、]+.*)$)",
@@ -250,11 +256,11 @@ constexpr std::array<ReplaceRule, 2> kSentenceRetractions{{
      "$1"},
 }};
 
-constexpr std::array<ReplaceRule, 2> kValueCorrections{{
+constexpr std::array<GuardedRule, 2> kValueCorrections{{
     // Quantity: the old value and the marker vanish, the new value stays.
-    {"(" SORVANE_QUANTITY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_QUANTITY ")", "$3"},
-    {"^(.{0,80}?)(" SORVANE_WEEKDAY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_WEEKDAY ")(.*)$",
-     "$1$4$5"},
+    {"(" SORVANE_QUANTITY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_QUANTITY ")", "$3", kCorrectionMarkers},
+    {"^(.{0,80}?)(" SORVANE_WEEKDAY ")" SORVANE_CORRECTION_MARKER "(" SORVANE_WEEKDAY ")(.*)$", "$1$4$5",
+     kCorrectionMarkers},
 }};
 
 // A short token corrected with an explicit verb ("用 React，不对，应该是 Vue"): the marker
@@ -439,9 +445,9 @@ std::string collapseDoubledTranscript(std::string_view text) {
 }  // namespace detail
 
 std::string applyDomainCorrections(std::string_view text) {
-  static const RuleTable literal(kLiteralCorrections, Regex::kLiteral | Regex::kCaseInsensitive);
-  static const RuleTable patterns(kPatternCorrections);
-  static const RuleTable repairs(kCorrectionRepairs, Regex::kLiteral);
+  static const GuardedRuleTable literal(kLiteralCorrections, Regex::kLiteral | Regex::kCaseInsensitive);
+  static const GuardedRuleTable patterns(kPatternCorrections);
+  static const GuardedRuleTable repairs(kCorrectionRepairs, Regex::kLiteral);
   icu::UnicodeString u = text::toUnicode(text);
   literal.apply(u);
   patterns.apply(u);
@@ -482,7 +488,7 @@ std::string removeRepeatedSentences(std::string_view text) {
 
 std::string normalizeInput(std::string_view text) {
   static const Regex whitespaceRuns(R"(\s+)");
-  static const RuleTable punctuation(kInputPunctuation);
+  static const GuardedRuleTable punctuation(kInputPunctuation);
   std::string s = text::trim(text);
   s = text::replaceLiteral(s, "\n", " ");
   s = whitespaceRuns.replaceAll(s, " ");
@@ -495,7 +501,7 @@ std::string normalizeInput(std::string_view text) {
 
 std::string cleanSpokenDisfluencies(std::string_view text) {
   static const Regex fillersOnly("^(嗯|呃|额|啊|呀|呐|唔)+$");
-  static const RuleTable rules(kDisfluencyRules);
+  static const GuardedRuleTable rules(kDisfluencyRules);
   std::string s = text::trim(text);
   if (text::graphemeCount(s) < 3) return s;
   // An utterance that is nothing but filler syllables is kept as said.
@@ -509,22 +515,25 @@ std::string applyExplicitSelfCorrections(std::string_view text) {
     for (const ReplaceRule& rule : kSentenceRetractions) out.emplace_back(rule.pattern);
     return out;
   }();
-  static const RuleTable corrections(kValueCorrections);
-  static const RuleTable meetingAndTidy(kMeetingPhraseAndTidy);
+  static const GuardedRuleTable corrections(kValueCorrections);
+  static const GuardedRuleTable meetingAndTidy(kMeetingPhraseAndTidy);
   std::string s = text::trim(text);
   if (text::graphemeCount(s) < 8) return s;
   icu::UnicodeString u = text::toUnicode(s);
-  for (std::size_t i = 0; i < retractions.size(); ++i) {
-    if (retractions[i].replaceAll(u, text::toUnicode(kSentenceRetractions[i].replacement)) > 0) break;
+  const bool hasMarker = u.indexOf(u"不对") >= 0 || u.indexOf(u"说错了") >= 0 || u.indexOf(u"不是") >= 0;
+  if (hasMarker) {
+    for (std::size_t i = 0; i < retractions.size(); ++i) {
+      if (retractions[i].replaceAll(u, text::toUnicode(kSentenceRetractions[i].replacement)) > 0) break;
+    }
+    corrections.apply(u);
+    replaceCorrectedToken(u);
   }
-  corrections.apply(u);
-  replaceCorrectedToken(u);
   meetingAndTidy.apply(u);
   return text::toUtf8(text::trim(u));
 }
 
 std::string cleanupSpokenRewriteInstructions(std::string_view text) {
-  static const RuleTable rules(kRewriteInstructions);
+  static const GuardedRuleTable rules(kRewriteInstructions);
   return rules.apply(text::trim(text));
 }
 

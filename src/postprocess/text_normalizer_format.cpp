@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/regex.h"
+#include "postprocess/guarded_rule_table.h"
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer.h"
 #include "postprocess/text_normalizer_detail.h"
@@ -317,7 +318,7 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 // Step 6: "流程如下，先……然后……最后……" as a numbered process.
 std::string structureProcessList(const std::string& text) {
-  static const RuleTable rules(kProcessList);
+  static const GuardedRuleTable rules(kProcessList);
   if (shouldPreserveEnumeratedReference(text) || hasNewline(text)) return text;
   if (!text::contains(text, "流程如下") || !text::contains(text, "先") || !text::contains(text, "最后") ||
       !(text::contains(text, "然后") || text::contains(text, "再"))) {
@@ -330,7 +331,7 @@ std::string structureProcessList(const std::string& text) {
 
 // Step 7: "首先……其次……然后……最后……" as a numbered list.
 std::string structureFirstNextLast(const std::string& text) {
-  static const RuleTable tidy(kListTidy);
+  static const GuardedRuleTable tidy(kListTidy);
   if (shouldPreserveEnumeratedReference(text) || !text::contains(text, "首先") ||
       !(text::contains(text, "其次") || text::contains(text, "最后"))) {
     return text;
@@ -357,7 +358,7 @@ std::string structureOrdinalList(const std::string& text) {
     std::vector<std::string> storage;
     std::vector<ReplaceRule> rules;
   };
-  static const RuleTable markers = [] {
+  static const GuardedRuleTable markers = [] {
     OrdinalRows rows;
     rows.storage.reserve(2 * (kChineseNumerals.size() * (kOrdinalNouns.size() * 3 + kOrdinalSuffixes.size())));
     auto add = [&](std::string pattern, std::size_t digit) {
@@ -383,14 +384,14 @@ std::string structureOrdinalList(const std::string& text) {
     for (std::size_t i = 0; i < rows.storage.size(); i += 2) {
       rows.rules.push_back({rows.storage[i], rows.storage[i + 1]});
     }
-    return RuleTable(rows.rules);
+    return GuardedRuleTable(rows.rules);
   }();
-  static const RuleTable headings(kOrdinalHeadings, Regex::kLiteral);
-  static const RuleTable tidy(kOrdinalTidy);
+  static const GuardedRuleTable headings(kOrdinalHeadings, Regex::kLiteral);
+  static const GuardedRuleTable tidy(kOrdinalTidy);
   // Every marker starts with 第; without it nothing can match.
   if (!text::contains(text, "第") || shouldPreserveEnumeratedReference(text)) return text;
   icu::UnicodeString u = text::toUnicode(text);
-  if (markers.applyCounting(u) < 2) return text;
+  if (markers.apply(u) < 2) return text;
   headings.apply(u);
   tidy.apply(u);
   return text::toUtf8(u);
@@ -420,23 +421,23 @@ bool shouldPreserveEnumeratedReference(std::string_view text) {
 }
 
 std::string structureLongFormChineseSections(std::string_view text) {
-  static const RuleTable cues(kSectionCues);
-  static const RuleTable tidy(kSectionTidy);
+  static const GuardedRuleTable cues(kSectionCues);
+  static const GuardedRuleTable tidy(kSectionTidy);
   if (hasNewline(text) || text::graphemeCount(text) < kSectionMinChars) return std::string(text);
   icu::UnicodeString u = text::toUnicode(text);
-  if (cues.applyCounting(u) < 2) return std::string(text);
+  if (cues.apply(u) < 2) return std::string(text);
   tidy.apply(u);
   return text::toUtf8(u);
 }
 
 std::string normalizeInlineNumberedList(std::string_view text) {
-  static const RuleTable openers(std::array<ReplaceRule, 4>{{
+  static const GuardedRuleTable openers(std::array<ReplaceRule, 4>{{
       {R"(，：\s*1\. )", "：\n1. "},
       {R"(，\s*1\. )", "：\n1. "},
       {R"(：\s*1\. )", "：\n1. "},
       {R"((\d+)\.\s*[，,]\s*)", "$1. "},
   }});
-  static const RuleTable items(std::array<ReplaceRule, 5>{{
+  static const GuardedRuleTable items(std::array<ReplaceRule, 5>{{
       {R"(([，,;；]\s*)?2\. )", "\n2. "},
       {R"(([，,;；]\s*)?3\. )", "\n3. "},
       {R"(([，,;；]\s*)?4\. )", "\n4. "},
@@ -622,13 +623,13 @@ std::string addTerminalPunctuationIfNeeded(std::string_view text) {
 
 std::string normalizeFinal(std::string_view text) {
   static const Regex blanks("[\\t ]+");
-  static const RuleTable spokenNumbers(kSpokenNumbers, Regex::kLiteral);
-  static const RuleTable punctuation(kFinalPunctuation);
-  static const RuleTable punctuationRepairs(kPunctuationRepairs, Regex::kLiteral);
-  static const RuleTable clauseRepairs(kClauseRepairs);
-  static const RuleTable spacing(kSpacingAndUnits);
-  static const RuleTable samples(kSampleRepairs);
-  static const RuleTable finalTidy(kFinalTidy);
+  static const GuardedRuleTable spokenNumbers(kSpokenNumbers, Regex::kLiteral);
+  static const GuardedRuleTable punctuation(kFinalPunctuation);
+  static const GuardedRuleTable punctuationRepairs(kPunctuationRepairs, Regex::kLiteral);
+  static const GuardedRuleTable clauseRepairs(kClauseRepairs);
+  static const GuardedRuleTable spacing(kSpacingAndUnits);
+  static const GuardedRuleTable samples(kSampleRepairs);
+  static const GuardedRuleTable finalTidy(kFinalTidy);
   static const Regex colonRuns("：{2,}");
 
   std::string s = text::trim(text);

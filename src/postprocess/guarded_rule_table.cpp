@@ -1,0 +1,220 @@
+#include "postprocess/guarded_rule_table.h"
+
+#include "core/unicode_text.h"
+
+namespace sorvane {
+namespace {
+
+bool isAsciiAlnum(UChar32 c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Index just past the character class that opens at `i` (a "[" ), nested classes and
+// escapes included; the pattern length when it never closes.
+int32_t skipClass(const icu::UnicodeString& p, int32_t i) {
+  int depth = 0;
+  const int32_t n = p.length();
+  while (i < n) {
+    const UChar c = p.charAt(i);
+    if (c == u'\\') {
+      i += 2;
+      continue;
+    }
+    if (c == u'[') ++depth;
+    if (c == u']' && --depth == 0) return i + 1;
+    ++i;
+  }
+  return n;
+}
+
+// Index just past the group that opens at `i` (a "(").
+int32_t skipGroup(const icu::UnicodeString& p, int32_t i) {
+  int depth = 0;
+  const int32_t n = p.length();
+  while (i < n) {
+    const UChar c = p.charAt(i);
+    if (c == u'\\') {
+      i += 2;
+      continue;
+    }
+    if (c == u'[') {
+      i = skipClass(p, i);
+      continue;
+    }
+    if (c == u'(') ++depth;
+    if (c == u')' && --depth == 0) return i + 1;
+    ++i;
+  }
+  return n;
+}
+
+struct Prefilter {
+  icu::UnicodeString literal;  // empty: none
+  bool caseInsensitive = false;
+};
+
+Prefilter derivePrefilter(std::string_view pattern, unsigned flags) {
+  Prefilter result;
+  result.caseInsensitive = (flags & Regex::kCaseInsensitive) != 0;
+  const icu::UnicodeString p = text::toUnicode(pattern);
+  if (flags & Regex::kLiteral) {
+    result.literal = p;
+    return result;
+  }
+  int32_t i = 0;
+  const int32_t n = p.length();
+  // Leading inline flags such as "(?i)"; any other flag group makes the row unfiltered.
+  if (p.startsWith(u"(?")) {
+    int32_t j = 2;
+    while (j < n && (p.charAt(j) == u'i' || p.charAt(j) == u's' || p.charAt(j) == u'm')) ++j;
+    if (j > 2 && j < n && p.charAt(j) == u')') {
+      if (p.tempSubStringBetween(2, j).indexOf(u'i') >= 0) result.caseInsensitive = true;
+      i = j + 1;
+    }
+  }
+  if (p.indexOf(u"\\Q") >= 0 || p.indexOf(u"(?i", i) >= 0 || p.indexOf(u"(?x", i) >= 0) return {};
+
+  icu::UnicodeString best;
+  icu::UnicodeString run;
+  bool lastWasLiteral = false;
+  auto endRun = [&] {
+    if (run.length() > best.length()) best = run;
+    run.remove();
+    lastWasLiteral = false;
+  };
+  auto addLiteral = [&](UChar32 c) {
+    run.append(c);
+    lastWasLiteral = true;
+  };
+  while (i < n) {
+    const UChar32 c = p.char32At(i);
+    if (c == u'|') return {};  // alternation outside any group
+    if (c == u'\\') {
+      if (i + 1 >= n) return {};
+      const UChar32 next = p.char32At(i + 1);
+      if (isAsciiAlnum(next)) {
+        i += 2;
+        if ((next == u'p' || next == u'P' || next == u'x' || next == u'N') && i < n && p.charAt(i) == u'{') {
+          const int32_t close = p.indexOf(u'}', i);
+          i = close < 0 ? n : close + 1;
+        }
+        endRun();
+      } else {
+        i += 1 + U16_LENGTH(next);
+        addLiteral(next);
+      }
+      continue;
+    }
+    if (c == u'[') {
+      i = skipClass(p, i);
+      endRun();
+      continue;
+    }
+    if (c == u'(') {
+      i = skipGroup(p, i);
+      endRun();
+      continue;
+    }
+    if (c == u'?' || c == u'*' || c == u'+' || c == u'{') {
+      // A quantifier: an optional last character leaves the run; a repeated one ends it.
+      if (lastWasLiteral && c != u'+') run.truncate(run.moveIndex32(run.length(), -1));
+      endRun();
+      if (c == u'{') {
+        const int32_t close = p.indexOf(u'}', i);
+        i = close < 0 ? n : close + 1;
+      } else {
+        ++i;
+      }
+      if (i < n && (p.charAt(i) == u'?' || p.charAt(i) == u'+')) ++i;  // lazy or possessive
+      continue;
+    }
+    if (c == u'.' || c == u'^' || c == u'$' || c == u')') {
+      ++i;
+      endRun();
+      continue;
+    }
+    addLiteral(c);
+    i += U16_LENGTH(c);
+  }
+  endRun();
+  result.literal = best;
+  return result;
+}
+
+}  // namespace
+
+icu::UnicodeString GuardedRuleTable::requiredLiteral(std::string_view pattern, unsigned flags) {
+  return derivePrefilter(pattern, flags).literal;
+}
+
+GuardedRuleTable::GuardedRuleTable(std::span<const ReplaceRule> rules, unsigned flags) {
+  rows_.reserve(rules.size());
+  for (const ReplaceRule& rule : rules) addRow(rule.pattern, rule.replacement, {}, flags);
+}
+
+GuardedRuleTable::GuardedRuleTable(std::span<const GuardedRule> rules, unsigned flags) {
+  rows_.reserve(rules.size());
+  for (const GuardedRule& rule : rules) addRow(rule.pattern, rule.replacement, rule.anyOf, flags);
+}
+
+void GuardedRuleTable::addRow(std::string_view pattern, std::string_view replacement, std::string_view anyOf,
+                              unsigned flags) {
+  Row row{Regex(pattern, flags), text::toUnicode(replacement), {}, false};
+  const Prefilter derived = derivePrefilter(pattern, flags);
+  row.caseInsensitive = derived.caseInsensitive;
+  if (!anyOf.empty()) {
+    std::size_t begin = 0;
+    while (begin <= anyOf.size()) {
+      const std::size_t end = std::min(anyOf.find('|', begin), anyOf.size());
+      row.anyOf.push_back(text::toUnicode(anyOf.substr(begin, end - begin)));
+      begin = end + 1;
+    }
+  } else if (!derived.literal.isEmpty()) {
+    row.anyOf.push_back(derived.literal);
+  }
+  if (row.caseInsensitive) {
+    for (icu::UnicodeString& literal : row.anyOf) literal.foldCase();
+  }
+  rows_.push_back(std::move(row));
+}
+
+std::size_t GuardedRuleTable::apply(icu::UnicodeString& text) const {
+  std::size_t count = 0;
+  icu::UnicodeString folded;
+  bool foldedCurrent = false;
+  for (const Row& row : rows_) {
+    if (!row.anyOf.empty()) {
+      const icu::UnicodeString* haystack = &text;
+      if (row.caseInsensitive) {
+        if (!foldedCurrent) {
+          folded = text;
+          folded.foldCase();
+          foldedCurrent = true;
+        }
+        haystack = &folded;
+      }
+      bool present = false;
+      for (const icu::UnicodeString& literal : row.anyOf) {
+        if (haystack->indexOf(literal) >= 0) {
+          present = true;
+          break;
+        }
+      }
+      if (!present) continue;
+    }
+    const std::size_t replaced = row.regex.replaceAll(text, row.replacement);
+    if (replaced > 0) {
+      count += replaced;
+      foldedCurrent = false;
+    }
+  }
+  return count;
+}
+
+std::string GuardedRuleTable::apply(std::string_view text) const {
+  icu::UnicodeString u = text::toUnicode(text);
+  if (apply(u) == 0) return std::string(text);
+  return text::toUtf8(u);
+}
+
+}  // namespace sorvane
