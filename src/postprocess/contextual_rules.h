@@ -6,7 +6,8 @@
 // keep the speaker's opening stance, stop a tentative question from becoming a flat
 // statement, and stop a question about list items from becoming a numbered list. Each
 // returns the new candidate. They run inside `runGuardChain` (refinement_guards.h) in the
-// order declared here. Pure functions; log lines only.
+// order declared here. Pure functions with log lines only; they run on the main thread
+// as part of the guard chain.
 #pragma once
 
 #include <optional>
