@@ -18,10 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const InputContext context = InputContext::synthetic(parseJson(bytes));
   (void)context.pasteTargetReason();
   (void)context.keywordCandidates();
-  (void)context.promptBlock(1800);
-  (void)toJsonLine(context.apiObject());
+  (void)context.promptBlock(60);
   (void)toJsonLine(context.workerContextItems());
+  // The user message carries the prompt block and every JSON form of the context.
   (void)refinementUserMessage(bytes, context, RefineProfile::named());
-  (void)toJsonLine(workerRequestBody(bytes, context, RefineProfile::named()));
   return 0;
 }
