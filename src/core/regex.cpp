@@ -1,5 +1,6 @@
 #include "core/regex.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -26,21 +27,35 @@ void logOnce(const std::string& key, const std::string& line) {
 }
 
 struct CachedMatcher {
-  std::shared_ptr<const icu::RegexPattern> pattern;  // keeps the pattern alive
+  std::weak_ptr<const char> owner;  // expires when the last copy of the Regex is gone
+  // Declared before the matcher so that the matcher is destroyed first.
+  std::shared_ptr<const icu::RegexPattern> pattern;
   std::unique_ptr<icu::RegexMatcher> matcher;
 };
 
 // Matchers are not thread-safe, patterns are: each thread keeps one matcher per pattern.
-icu::RegexMatcher* matcherFor(std::size_t id, const std::shared_ptr<const icu::RegexPattern>& pattern) {
+// Entries of patterns that no longer exist are swept whenever the cache has doubled.
+std::unordered_map<std::size_t, CachedMatcher>& matcherCache() {
   thread_local std::unordered_map<std::size_t, CachedMatcher> cache;
+  return cache;
+}
+
+icu::RegexMatcher* matcherFor(std::size_t id, const std::shared_ptr<const icu::RegexPattern>& pattern,
+                              const std::shared_ptr<const char>& owner) {
+  auto& cache = matcherCache();
+  thread_local std::size_t sweepAt = 256;
   auto it = cache.find(id);
   if (it != cache.end()) return it->second.matcher.get();
+  if (cache.size() >= sweepAt) {
+    std::erase_if(cache, [](const auto& entry) { return entry.second.owner.expired(); });
+    sweepAt = std::max<std::size_t>(256, 2 * cache.size());
+  }
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(status));
   if (U_FAILURE(status) || !matcher) return nullptr;
   matcher->setTimeLimit(Regex::kMatchTimeLimit, status);
   icu::RegexMatcher* raw = matcher.get();
-  cache.emplace(id, CachedMatcher{pattern, std::move(matcher)});
+  cache.emplace(id, CachedMatcher{owner, pattern, std::move(matcher)});
   return raw;
 }
 
@@ -70,12 +85,13 @@ Regex::Regex(std::string_view pattern, unsigned flags) : source_(pattern) {
     return;
   }
   pattern_ = std::shared_ptr<const icu::RegexPattern>(std::move(compiled));
+  alive_ = std::make_shared<const char>(0);
   id_ = nextRegexId.fetch_add(1);
 }
 
 std::size_t Regex::replaceAll(icu::UnicodeString& text, const icu::UnicodeString& replacement) const {
   if (!pattern_) return 0;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return 0;
   m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
@@ -111,7 +127,7 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
 
 bool Regex::search(const icu::UnicodeString& text) const {
   if (!pattern_) return false;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return false;
   m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
@@ -128,7 +144,7 @@ bool Regex::search(std::string_view text) const { return search(text::toUnicode(
 
 bool Regex::fullMatch(std::string_view text) const {
   if (!pattern_) return false;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return false;
   icu::UnicodeString u = text::toUnicode(text);
   m->reset(u);
@@ -145,7 +161,7 @@ bool Regex::fullMatch(std::string_view text) const {
 std::vector<RegexMatch> Regex::allMatches(const icu::UnicodeString& text) const {
   std::vector<RegexMatch> matches;
   if (!pattern_) return matches;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return matches;
   m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
@@ -175,7 +191,7 @@ std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
   if (!pattern_) return std::nullopt;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return std::nullopt;
   icu::UnicodeString u = text::toUnicode(text);
   m->reset(u);
@@ -202,7 +218,7 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
 
 std::size_t Regex::countMatches(const icu::UnicodeString& text) const {
   if (!pattern_) return 0;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_);
+  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
   if (!m) return 0;
   m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
@@ -219,6 +235,8 @@ std::size_t Regex::countMatches(const icu::UnicodeString& text) const {
 std::size_t Regex::countMatches(std::string_view text) const {
   return countMatches(text::toUnicode(text));
 }
+
+std::size_t Regex::cachedMatchersOnThisThread() { return matcherCache().size(); }
 
 const Regex& cachedRegex(std::string_view pattern) {
   static std::mutex mutex;

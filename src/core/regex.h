@@ -60,12 +60,18 @@ class Regex {
   std::vector<RegexMatch> allMatches(const icu::UnicodeString& text) const;
   std::vector<RegexMatch> allMatches(const char* text) const { return allMatches(std::string_view(text)); }
 
+  // Matchers this thread holds (a diagnostic for tests).
+  static std::size_t cachedMatchersOnThisThread();
+
   // The match step budget of ICU's time limit, shared by all patterns.
   static constexpr int kMatchTimeLimit = 400;
 
  private:
   std::string source_;
   std::shared_ptr<const icu::RegexPattern> pattern_;
+  // Shared by copies of this Regex; the per-thread matcher cache drops its entry once
+  // every copy is gone, so short-lived patterns do not accumulate matchers.
+  std::shared_ptr<const char> alive_;
   std::size_t id_ = 0;
 };
 

@@ -111,3 +111,21 @@ TEST(Json, ParsingNeverThrows) {
 
 }  // namespace
 }  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+// Guards built per call (for a token the user said) must not pile up cached matchers.
+TEST(Regex, ShortLivedPatternsDoNotAccumulate) {
+  for (int i = 0; i < 5000; ++i) {
+    Regex once("token" + std::to_string(i) + "[^。]{0,18}不对");
+    EXPECT_TRUE(once.search("token" + std::to_string(i) + "，不对"));
+  }
+  EXPECT_LT(Regex::cachedMatchersOnThisThread(), 1000u);
+  Regex copy = Regex("abc");
+  Regex kept = copy;  // copies share their matcher entry
+  EXPECT_TRUE(kept.search("xabc"));
+}
+
+}  // namespace
+}  // namespace sorvane
