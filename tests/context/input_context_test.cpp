@@ -239,9 +239,15 @@ TEST(InputContext, WorkerItemsCarryOnlyTrueFlagsAndBoundedText) {
     const std::string type = item["type"];
     const std::string value = item["text"];
     if (type == "focused_value_settable" || type == "browser_editable_focused") sawSettable = true;
-    if (type == "visible_window_text") EXPECT_LT(value.size(), 2600u);
-    if (type == "selected_text") EXPECT_EQ(value, repeat("s", 300) + "\n...\n" + repeat("s", 584));
-    if (type == "active_app") EXPECT_EQ(value, "Gedit");
+    if (type == "visible_window_text") {
+      EXPECT_LT(value.size(), 2600u);
+    }
+    if (type == "selected_text") {
+      EXPECT_EQ(value, repeat("s", 300) + "\n...\n" + repeat("s", 584));
+    }
+    if (type == "active_app") {
+      EXPECT_EQ(value, "Gedit");
+    }
   }
   EXPECT_FALSE(sawSettable);
 
