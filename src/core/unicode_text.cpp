@@ -1,5 +1,6 @@
 #include "core/unicode_text.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <unicode/brkiter.h>
@@ -20,9 +21,28 @@ icu::BreakIterator& characterIterator() {
   return *iterator;
 }
 
-// UTF-16 offsets of the first `count` grapheme boundaries after offset 0.
+// Code points that always form a cluster of their own, whatever stands around them:
+// printable ASCII, tab and line feed (controls break on both sides), CJK punctuation
+// without its combining tone marks, CJK unified ideographs and the full-width ASCII forms.
+// Transcripts consist almost entirely of these, so counting and slicing them needs no
+// break iterator.
+constexpr bool isSingletonCluster(UChar32 c) {
+  return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || (c >= 0x4E00 && c <= 0x9FFF) ||
+         (c >= 0x3000 && c <= 0x303F && !(c >= 0x302A && c <= 0x302F)) || (c >= 0xFF01 && c <= 0xFF5E);
+}
+
+bool allSingletonClusters(const icu::UnicodeString& text) {
+  const char16_t* units = text.getBuffer();
+  for (int32_t i = 0, n = text.length(); i < n; ++i) {
+    if (!isSingletonCluster(units[i])) return false;  // surrogates are never singletons here
+  }
+  return true;
+}
+
+// UTF-16 offset after the first `count` grapheme clusters.
 int32_t boundaryAfter(const icu::UnicodeString& text, std::size_t count) {
   if (count == 0) return 0;
+  if (allSingletonClusters(text)) return static_cast<int32_t>(std::min<std::size_t>(count, text.length()));
   icu::BreakIterator& it = characterIterator();
   it.setText(text);
   int32_t pos = it.first();
@@ -52,6 +72,7 @@ std::string toUtf8(const icu::UnicodeString& text) {
 
 std::size_t graphemeCount(const icu::UnicodeString& text) {
   if (text.isEmpty()) return 0;
+  if (allSingletonClusters(text)) return static_cast<std::size_t>(text.length());
   icu::BreakIterator& it = characterIterator();
   it.setText(text);
   std::size_t count = 0;
@@ -61,16 +82,17 @@ std::size_t graphemeCount(const icu::UnicodeString& text) {
 }
 
 std::size_t graphemeCount(std::string_view utf8) {
-  // ASCII fast path: every byte is one character except CR LF, which is one cluster.
-  bool ascii = true;
-  for (unsigned char c : utf8) {
-    if (c >= 0x80 || c == '\r') {
-      ascii = false;
-      break;
-    }
+  // Fast path without conversion: every code point is a cluster of its own.
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  const int32_t length = static_cast<int32_t>(utf8.size());
+  std::size_t count = 0;
+  for (int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0 || !isSingletonCluster(c)) return graphemeCount(toUnicode(utf8));
+    ++count;
   }
-  if (ascii) return utf8.size();
-  return graphemeCount(toUnicode(utf8));
+  return count;
 }
 
 std::string graphemePrefix(std::string_view utf8, std::size_t count) {

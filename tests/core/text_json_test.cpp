@@ -129,3 +129,35 @@ TEST(Regex, ShortLivedPatternsDoNotAccumulate) {
 
 }  // namespace
 }  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+// Counting takes a shortcut for text whose every code point is a cluster of its own; the
+// result must match the break iterator on both sides of that line.
+TEST(UnicodeText, ShortcutAgreesWithBreakIterator) {
+  struct Case {
+    const char* text;
+    std::size_t count;
+  };
+  const Case cases[] = {
+      {"我们要做到三点：准确、快速、稳定。", 17},
+      {"ＡＢＣ１２３，ok\tyes\n", 14},
+      {"\r\n\r\n", 2},               // CR LF is one cluster
+      {"e\u0301好", 2},              // combining accent joins the e
+      {"〇\u302A字", 2},             // CJK tone mark U+302A extends its base
+      {"ｶﾞ", 1},                      // half-width voiced mark extends
+      {"😀好", 2},                    // outside the BMP
+      {"🇨🇳🇯🇵", 2},                  // regional indicator pairs
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text::graphemeCount(c.text), c.count) << c.text;
+    EXPECT_EQ(text::graphemeCount(text::toUnicode(c.text)), c.count) << c.text;
+    EXPECT_EQ(text::graphemeSuffix(c.text, c.count), c.text) << c.text;
+    EXPECT_EQ(text::graphemePrefix(c.text, 1) + text::graphemeSuffix(c.text, c.count - 1), c.text) << c.text;
+  }
+  EXPECT_EQ(text::graphemePrefix("〇\u302A字", 1), "〇\u302A");
+}
+
+}  // namespace
+}  // namespace sorvane
