@@ -1,5 +1,7 @@
 #include "postprocess/guarded_rule_table.h"
 
+#include <bitset>
+
 #include "core/unicode_text.h"
 
 namespace sorvane {
@@ -178,23 +180,58 @@ void GuardedRuleTable::addRow(std::string_view pattern, std::string_view replace
   rows_.push_back(std::move(row));
 }
 
+namespace {
+
+// A cheap first test before searching for a row's literal: which UTF-16 units (hashed to
+// 4096 bits) occur in the text or in its case-folded form. A literal with a unit that is not
+// marked cannot occur. Units that replacements bring in are added, units they remove are
+// not cleared, so the set stays a superset of the text and never rejects a real match.
+class UnitPresence {
+ public:
+  explicit UnitPresence(const icu::UnicodeString& text) { add(text); }
+  void add(const icu::UnicodeString& text) {
+    markAll(text);
+    icu::UnicodeString folded(text);
+    markAll(folded.foldCase());
+  }
+  bool mayContain(const icu::UnicodeString& literal) const {
+    const char16_t* units = literal.getBuffer();
+    for (int32_t i = 0, n = literal.length(); i < n; ++i) {
+      if (!bits_.test(units[i] & kMask)) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr unsigned kMask = 4095;
+  void markAll(const icu::UnicodeString& text) {
+    const char16_t* units = text.getBuffer();
+    for (int32_t i = 0, n = text.length(); i < n; ++i) bits_.set(units[i] & kMask);
+  }
+  std::bitset<kMask + 1> bits_;
+};
+
+}  // namespace
+
 std::size_t GuardedRuleTable::apply(icu::UnicodeString& text) const {
   std::size_t count = 0;
   icu::UnicodeString folded;
   bool foldedCurrent = false;
+  UnitPresence presence(text);
   for (const Row& row : rows_) {
     if (!row.anyOf.empty()) {
       const icu::UnicodeString* haystack = &text;
-      if (row.caseInsensitive) {
-        if (!foldedCurrent) {
-          folded = text;
-          folded.foldCase();
-          foldedCurrent = true;
-        }
-        haystack = &folded;
-      }
       bool present = false;
       for (const icu::UnicodeString& literal : row.anyOf) {
+        if (!presence.mayContain(literal)) continue;
+        if (row.caseInsensitive) {
+          if (!foldedCurrent) {
+            folded = text;
+            folded.foldCase();
+            foldedCurrent = true;
+          }
+          haystack = &folded;
+        }
         if (haystack->indexOf(literal) >= 0) {
           present = true;
           break;
@@ -206,6 +243,7 @@ std::size_t GuardedRuleTable::apply(icu::UnicodeString& text) const {
     if (replaced > 0) {
       count += replaced;
       foldedCurrent = false;
+      presence.add(row.replacement);
     }
   }
   return count;
