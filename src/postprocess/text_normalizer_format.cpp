@@ -354,44 +354,54 @@ std::string structureFirstNextLast(const std::string& text) {
 // Step 9: "第一……第二……" as a numbered list. The bare 第N is a marker only where no Han
 // character follows it: 第一次, 第二天 and 第一名 are ordinary words, not list items.
 std::string structureOrdinalList(const std::string& text) {
-  struct OrdinalRows {
-    std::vector<std::string> storage;
-    std::vector<ReplaceRule> rules;
+  // The rows run in table order: for each numeral its noun markers, then for each numeral
+  // its bare and suffixed markers. Rows are grouped by numeral, and a group whose 第N no
+  // longer occurs is skipped: a replacement only ever removes markers, so the result is
+  // that of running every row.
+  struct MarkerGroup {
+    icu::UnicodeString ordinal;  // 第N
+    GuardedRuleTable rows;
   };
-  static const GuardedRuleTable markers = [] {
-    OrdinalRows rows;
-    rows.storage.reserve(2 * (kChineseNumerals.size() * (kOrdinalNouns.size() * 3 + kOrdinalSuffixes.size())));
-    auto add = [&](std::string pattern, std::size_t digit) {
-      rows.storage.push_back(std::move(pattern));
-      rows.storage.push_back("\n" + std::to_string(digit) + ". ");
-    };
+  static const std::vector<MarkerGroup> groups = [] {
+    std::vector<MarkerGroup> out;
     // The markers hold only Han characters, ":", "：", "，", "、" and a space, none of
     // which is special in a pattern.
+    auto addGroup = [&](std::size_t numeral, const std::vector<std::string>& patterns) {
+      const std::string replacement = "\n" + std::to_string(numeral + 1) + ". ";
+      std::vector<ReplaceRule> rules;
+      for (const std::string& pattern : patterns) rules.push_back({pattern, replacement});
+      out.push_back({text::toUnicode("第" + std::string(kChineseNumerals[numeral])), GuardedRuleTable(rules)});
+    };
     for (std::size_t i = 0; i < kChineseNumerals.size(); ++i) {
       const std::string ordinal = "第" + std::string(kChineseNumerals[i]);
+      std::vector<std::string> patterns;
       for (std::string_view noun : kOrdinalNouns) {
-        add(ordinal + std::string(noun) + "是", i + 1);
-        add(ordinal + std::string(noun), i + 1);
-        add(ordinal + "是", i + 1);
+        patterns.push_back(ordinal + std::string(noun) + "是");
+        patterns.push_back(ordinal + std::string(noun));
+        patterns.push_back(ordinal + "是");
       }
+      addGroup(i, patterns);
     }
     for (std::size_t i = 0; i < kChineseNumerals.size(); ++i) {
       const std::string ordinal = "第" + std::string(kChineseNumerals[i]);
+      std::vector<std::string> patterns;
       for (std::string_view suffix : kOrdinalSuffixes) {
-        add(suffix.empty() ? ordinal + R"((?!\p{Han}))" : ordinal + std::string(suffix), i + 1);
+        patterns.push_back(suffix.empty() ? ordinal + R"((?!\p{Han}))" : ordinal + std::string(suffix));
       }
+      addGroup(i, patterns);
     }
-    for (std::size_t i = 0; i < rows.storage.size(); i += 2) {
-      rows.rules.push_back({rows.storage[i], rows.storage[i + 1]});
-    }
-    return GuardedRuleTable(rows.rules);
+    return out;
   }();
   static const GuardedRuleTable headings(kOrdinalHeadings, Regex::kLiteral);
   static const GuardedRuleTable tidy(kOrdinalTidy);
   // Every marker starts with 第; without it nothing can match.
   if (!text::contains(text, "第") || shouldPreserveEnumeratedReference(text)) return text;
   icu::UnicodeString u = text::toUnicode(text);
-  if (markers.apply(u) < 2) return text;
+  std::size_t replaced = 0;
+  for (const MarkerGroup& group : groups) {
+    if (u.indexOf(group.ordinal) >= 0) replaced += group.rows.apply(u);
+  }
+  if (replaced < 2) return text;
   headings.apply(u);
   tidy.apply(u);
   return text::toUtf8(u);
