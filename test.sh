@@ -7,13 +7,20 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$root/scripts/setup.sh"
 jobs="$(nproc)"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 run_suite() {
   local dir="$1"
   shift
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+  # Tests run over a temporary home with their own log: nothing reaches the user's files
+  # or the shared /tmp/sorvane.log.
+  local home="$dir/test-home"
+  rm -rf "$home" && mkdir -p "$home"
+  env -u XDG_DATA_HOME -u XDG_STATE_HOME -u XDG_CONFIG_HOME HOME="$home" SORVANE_LOG_FILE="$home/sorvane.log" \
+    xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
 }
 
 echo "== release build (gcc)"

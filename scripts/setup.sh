@@ -5,13 +5,22 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang pkg-config ccache
   # libraries
   libicu-dev nlohmann-json3-dev qt6-base-dev qt6-websockets-dev libxcb1-dev
+  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libglib2.0-dev
+  libpulse-dev libsoxr-dev libwebrtc-audio-processing-dev libevdev-dev libudev-dev
+  # run time: the speech normaliser
+  ffmpeg
   # tests, benchmarks, fuzzing (libFuzzer and the sanitizers ship in clang's runtime)
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-  # desktop tests under a virtual X server with a tray host
-  xvfb xauth xdotool trayer
+  # desktop tests under a virtual X server with a tray host, a private D-Bus and AT-SPI bus
+  xvfb xauth xdotool trayer x11-utils x11-xserver-utils xclip dbus dbus-x11 at-spi2-core
+  python3-gi python3-dbus gir1.2-gtk-3.0
+  # audio tests: a private sound server with a pipe source, speech made with espeak-ng
+  pulseaudio pulseaudio-utils espeak-ng sox
+  # packaging checks
+  dpkg-dev desktop-file-utils
 )
 
 missing=()

@@ -59,7 +59,10 @@ int runDesktopApplication(int argc, char** argv, const Paths& paths) {
   QApplication::setQuitOnLastWindowClosed(false);
   appLog("app launched");
 
-  platform::SingleInstanceLock lock(platform::SingleInstanceLock::defaultLockPath());
+  if (!paths.ensureRuntimeFolder()) {
+    appLog("runtime folder unusable path=" + paths.runtimeFolder + "; single-instance lock may fail");
+  }
+  platform::SingleInstanceLock lock(platform::SingleInstanceLock::lockPathIn(paths.runtimeFolder));
   if (!lock.tryAcquire()) {
     appLog("another instance exists; terminating this instance");
     return 0;
@@ -70,7 +73,6 @@ int runDesktopApplication(int argc, char** argv, const Paths& paths) {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     appLog("status item shown without a system tray host; the menu stays reachable once a tray appears");
   }
-  (void)paths;
   return QApplication::exec();
 }
 

@@ -16,11 +16,12 @@ namespace sorvane {
 int runMain(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const Paths paths = Paths::fromProcessEnvironment();
+  ScopedLogTarget log(paths.logPath);
   const AvailableTools tools{};
   const ModeChoice choice = chooseMode(arguments, selfCheckTable(), tools);
   switch (choice.kind) {
     case ModeKind::selfCheck: {
-      int status = choice.check->run(std::cout);
+      int status = choice.check->run(SelfCheckContext{std::cout, paths});
       std::cout.flush();
       return status;
     }

@@ -4,7 +4,9 @@
 // success, 1 on failure. A check whose component has not been built yet has no run
 // function, and its switch is not recognised.
 //
-// Checks run on the main thread before any window exists.
+// Checks run on the main thread before any window exists. A check that needs files or
+// services (the live model checks, the data store) reads them through `paths`, so a test
+// runs it against a temporary home.
 #pragma once
 
 #include <ostream>
@@ -13,7 +15,14 @@
 
 namespace sorvane {
 
-using SelfCheckFunction = int (*)(std::ostream& out);
+struct Paths;
+
+struct SelfCheckContext {
+  std::ostream& out;
+  const Paths& paths;
+};
+
+using SelfCheckFunction = int (*)(const SelfCheckContext& context);
 
 struct SelfCheckEntry {
   std::string_view flag;

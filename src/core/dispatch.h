@@ -79,8 +79,4 @@ class OneShotTimer {
   std::shared_ptr<bool> armed_;
 };
 
-// The production dispatcher: the main queue runs on the Qt event loop of the thread that
-// created it (a QCoreApplication must exist), every other queue on its own QThread.
-std::unique_ptr<Dispatcher> makeQtDispatcher(const Clock& clock);
-
 }  // namespace sorvane

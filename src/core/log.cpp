@@ -79,8 +79,8 @@ void appLog(std::string_view message) {
       target->sink(message);
       return;
     }
-    const std::string path = target ? target->path : std::string(kDefaultLogPath);
-    appendLineSafely(path, formatLogLine(currentMilliseconds(), message));
+    if (!target) return;
+    appendLineSafely(target->path, formatLogLine(currentMilliseconds(), message));
   } catch (...) {
     // Logging never fails toward the caller.
   }

@@ -6,8 +6,10 @@
 // 0600, and only when the file belongs to the current user (a shared /tmp path must not
 // let another user redirect or read our writes).
 //
-// The process writes to "/tmp/sorvane.log" unless a `ScopedLogTarget` says otherwise;
-// tests install one to capture lines or to point the log at a temporary file.
+// Lines go to the target installed by a `ScopedLogTarget`: the entry point installs the
+// log path of its `Paths`; tests install one to capture lines or to point the log at a
+// temporary file. With no target installed a line goes nowhere, so code under test never
+// writes to the shared log.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +29,6 @@ std::string formatLogLine(int64_t epochMilliseconds, std::string_view message);
 // Appends `line` to `path` with the safety rules above. Returns false when nothing was
 // written (the caller of appLog never sees this).
 bool appendLineSafely(const std::string& path, std::string_view line);
-
-inline constexpr std::string_view kDefaultLogPath = "/tmp/sorvane.log";
 
 // While alive, log lines go to `path` (or to `sink`, which receives each message
 // without timestamp); the previous target returns when it is destroyed.

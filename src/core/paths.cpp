@@ -1,12 +1,14 @@
 #include "core/paths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <vector>
 
-#include "core/log.h"
 
 namespace sorvane {
 namespace {
@@ -18,7 +20,8 @@ bool isAbsolute(const std::optional<std::string>& path) {
 }  // namespace
 
 Paths Paths::fromEnvironment(const std::function<std::optional<std::string>(const char*)>& getenv,
-                             const std::function<std::optional<std::string>()>& passwdHome) {
+                             const std::function<std::optional<std::string>()>& passwdHome,
+                             unsigned uid) {
   Paths paths;
   auto home = getenv("HOME");
   if (isAbsolute(home)) {
@@ -34,7 +37,14 @@ Paths Paths::fromEnvironment(const std::function<std::optional<std::string>(cons
   paths.audioFolder = paths.dataFolder + "/audio";
   auto stateHome = getenv("XDG_STATE_HOME");
   paths.metricsFolder = (isAbsolute(stateHome) ? *stateHome : paths.home + "/.local/state") + "/Sorvane";
-  paths.logPath = std::string(kDefaultLogPath);
+  auto logFile = getenv(kLogFileVariable);
+  paths.logPath = isAbsolute(logFile) ? *logFile : std::string(kDefaultLogPath);
+  auto runtime = getenv("XDG_RUNTIME_DIR");
+  paths.runtimeFolder = isAbsolute(runtime) ? *runtime : "/tmp/sorvane-" + std::to_string(uid);
+  auto configHome = getenv("XDG_CONFIG_HOME");
+  const std::string configBase = isAbsolute(configHome) ? *configHome : paths.home + "/.config";
+  paths.settingsFile = configBase + "/Sorvane/Sorvane.conf";
+  paths.autostartFolder = configBase + "/autostart";
   return paths;
 }
 
@@ -55,7 +65,8 @@ Paths Paths::fromProcessEnvironment() {
           return std::nullopt;
         }
         return std::string(result->pw_dir);
-      });
+      },
+      static_cast<unsigned>(::getuid()));
 }
 
 Paths Paths::underHome(const std::string& home, std::string logPath) {
@@ -66,7 +77,16 @@ Paths Paths::underHome(const std::string& home, std::string logPath) {
       },
       [] { return std::optional<std::string>(); });
   paths.logPath = std::move(logPath);
+  paths.runtimeFolder = paths.home + "/run";
   return paths;
+}
+
+bool Paths::ensureRuntimeFolder() const {
+  if (runtimeFolder.empty()) return false;
+  if (::mkdir(runtimeFolder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat info {};
+  // A folder that another user made in /tmp must not hold our lock and socket.
+  return ::lstat(runtimeFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
 }
 
 }  // namespace sorvane

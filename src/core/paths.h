@@ -7,12 +7,19 @@
 //   dataFolder    $XDG_DATA_HOME/Mirla        (default <home>/.local/share/Mirla)
 //   audioFolder   <dataFolder>/audio
 //   metricsFolder $XDG_STATE_HOME/Sorvane     (default <home>/.local/state/Sorvane)
-//   logPath       /tmp/sorvane.log
+//   logPath       /tmp/sorvane.log, or $SORVANE_LOG_FILE when absolute (tests point it
+//                 into their temporary home)
+//   runtimeFolder $XDG_RUNTIME_DIR             (default /tmp/sorvane-<uid>): the
+//                 single-instance lock and the activation socket
+//   settingsFile  $XDG_CONFIG_HOME/Sorvane/Sorvane.conf (default <home>/.config/...):
+//                 per-user preferences (QSettings in INI form)
+//   autostartFolder $XDG_CONFIG_HOME/autostart  desktop entries started at login
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace sorvane {
 
@@ -23,13 +30,25 @@ struct Paths {
   std::string audioFolder;
   std::string metricsFolder;
   std::string logPath;
+  std::string runtimeFolder;
+  std::string settingsFile;
+  std::string autostartFolder;
 
-  // `getenv` returns a variable's value or nothing; `passwdHome` the account's home.
+  // `getenv` returns a variable's value or nothing; `passwdHome` the account's home;
+  // `uid` names the fallback runtime folder.
   static Paths fromEnvironment(const std::function<std::optional<std::string>(const char*)>& getenv,
-                               const std::function<std::optional<std::string>()>& passwdHome);
+                               const std::function<std::optional<std::string>()>& passwdHome,
+                               unsigned uid = 0);
   static Paths fromProcessEnvironment();
-  // Every folder under `home`, as in a fresh account without XDG variables.
+  // Every folder under `home`, as in a fresh account without XDG variables, except the
+  // log at `logPath` and the runtime folder `<home>/run`.
   static Paths underHome(const std::string& home, std::string logPath);
+
+  // Creates `runtimeFolder` (mode 0700) when missing; false when it cannot be used.
+  bool ensureRuntimeFolder() const;
 };
+
+inline constexpr std::string_view kDefaultLogPath = "/tmp/sorvane.log";
+inline constexpr const char* kLogFileVariable = "SORVANE_LOG_FILE";
 
 }  // namespace sorvane

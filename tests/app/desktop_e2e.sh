@@ -22,6 +22,13 @@ wait_for() {  # wait_for <seconds> <command...>
 }
 fail() { echo "FAIL: $*"; exit 1; }
 
+# A temporary home with its own log: the test touches nothing outside $work.
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SORVANE_LOG_FILE="$work/home/sorvane.log"
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+log="$SORVANE_LOG_FILE"
+
 # No display: a clear message and a non-zero status, not a crash.
 set +e
 message="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" 2>&1)"
@@ -39,18 +46,12 @@ trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/
 pids+=($!)
 sleep 0.5
 
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-log=/tmp/sorvane.log
-touch "$log" 2>/dev/null || true
-offset=$(stat -c %s "$log" 2>/dev/null || echo 0)
-new_log() { tail -c +$((offset + 1)) "$log" 2>/dev/null; }
+new_log() { cat "$log" 2>/dev/null; }
 
 "$app" &
 app_pid=$!
 pids+=($app_pid)
-wait_for 15 bash -c "tail -c +$((offset + 1)) $log | grep -q 'app launched'" || fail "no 'app launched' line"
+wait_for 15 grep -q 'app launched' "$log" || fail "no 'app launched' line"
 icon_visible() { xdotool search --onlyvisible --class sorvane >/dev/null 2>&1; }
 wait_for 15 icon_visible || fail "tray icon not shown"
 

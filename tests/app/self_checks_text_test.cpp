@@ -8,17 +8,21 @@
 
 #include "app/self_checks.h"
 #include "app/self_checks_text.h"
+#include "core/paths.h"
+#include "support/test_support.h"
 
 namespace sorvane {
 namespace {
 
 struct BuiltInCheck {
   const char* flag;
-  SelfCheckFunction run;
+  int (*run)(std::ostream&);
   const char* successLine;
 };
 
 TEST(TextSelfChecks, BuiltInSamplesPassAndAreInTheTable) {
+  testing::TempDir home;
+  const Paths paths = Paths::underHome(home.path(), home.file("sorvane.log"));
   const std::vector<BuiltInCheck> checks{
       {"--self-test-asr-guard", runAsrGuardCheck, "asr guard ok\n"},
       {"--self-test-disfluency-cleanup", runDisfluencyCleanupCheck, "disfluency cleanup ok\n"},
@@ -33,7 +37,11 @@ TEST(TextSelfChecks, BuiltInSamplesPassAndAreInTheTable) {
     EXPECT_EQ(out.str(), check.successLine);
     bool listed = false;
     for (const SelfCheckEntry& entry : selfCheckTable()) {
-      if (entry.flag == check.flag) listed = entry.run == check.run;
+      if (entry.flag != check.flag || !entry.run) continue;
+      // The table's entry runs the same check: the same success line.
+      std::ostringstream viaTable;
+      EXPECT_EQ(entry.run(SelfCheckContext{viaTable, paths}), 0);
+      listed = viaTable.str() == check.successLine;
     }
     EXPECT_TRUE(listed) << check.flag;
   }

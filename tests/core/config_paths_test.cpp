@@ -76,13 +76,28 @@ TEST(Paths, FromEnvironment) {
   };
   auto passwd = [] { return std::optional<std::string>("/home/pw"); };
 
-  Paths plain = Paths::fromEnvironment(env({{"HOME", "/home/u/"}}), passwd);
+  Paths plain = Paths::fromEnvironment(env({{"HOME", "/home/u/"}}), passwd, 1000);
   EXPECT_EQ(plain.home, "/home/u");
   EXPECT_EQ(plain.configFolder, "/home/u/.sorvane");
   EXPECT_EQ(plain.dataFolder, "/home/u/.local/share/Mirla");
   EXPECT_EQ(plain.audioFolder, "/home/u/.local/share/Mirla/audio");
   EXPECT_EQ(plain.metricsFolder, "/home/u/.local/state/Sorvane");
   EXPECT_EQ(plain.logPath, "/tmp/sorvane.log");
+  EXPECT_EQ(plain.runtimeFolder, "/tmp/sorvane-1000");
+  EXPECT_EQ(plain.settingsFile, "/home/u/.config/Sorvane/Sorvane.conf");
+  EXPECT_EQ(plain.autostartFolder, "/home/u/.config/autostart");
+
+  Paths session = Paths::fromEnvironment(env({{"HOME", "/home/u"},
+                                              {"XDG_RUNTIME_DIR", "/run/user/1000"},
+                                              {"XDG_CONFIG_HOME", "/cfg"},
+                                              {"SORVANE_LOG_FILE", "/home/u/t/sorvane.log"}}),
+                                         passwd, 1000);
+  EXPECT_EQ(session.runtimeFolder, "/run/user/1000");
+  EXPECT_EQ(session.settingsFile, "/cfg/Sorvane/Sorvane.conf");
+  EXPECT_EQ(session.autostartFolder, "/cfg/autostart");
+  EXPECT_EQ(session.logPath, "/home/u/t/sorvane.log");
+  EXPECT_EQ(Paths::fromEnvironment(env({{"HOME", "/h"}, {"SORVANE_LOG_FILE", "rel.log"}}), passwd).logPath,
+            "/tmp/sorvane.log");
 
   Paths xdg = Paths::fromEnvironment(
       env({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data"}, {"XDG_STATE_HOME", "relative/state"}}), passwd);

@@ -61,9 +61,18 @@ TEST(AppLog, SkipsFileOwnedByAnotherUser) {
 }
 
 TEST(AppLog, UnwritableTargetIsSilent) {
-  ScopedLogTarget target(std::string("/nonexistent-folder/sorvane.log"));
-  appLog("goes nowhere");  // must not throw or crash
-  SUCCEED();
+  const std::string unwritable = "/nonexistent-folder/sorvane.log";
+  EXPECT_FALSE(appendLineSafely(unwritable, "line\n"));
+  testing::TempDir dir;
+  ScopedLogTarget outer(dir.file("outer.log"));
+  {
+    ScopedLogTarget target(unwritable);
+    EXPECT_NO_THROW(appLog("goes nowhere"));
+  }
+  // The failed write left the logger usable: the next line reaches the outer target.
+  appLog("after");
+  EXPECT_EQ(dir.read("outer.log").find("goes nowhere"), std::string::npos);
+  EXPECT_NE(dir.read("outer.log").find("after"), std::string::npos);
 }
 
 TEST(AppLog, CaptureSinkSeesMessagesAndRestoresPreviousTarget) {

@@ -1,12 +1,7 @@
 #include "platform/linux/single_instance.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QLockFile>
 #include <QString>
-
-#include <cstdlib>
 
 namespace sorvane::platform {
 
@@ -19,15 +14,8 @@ bool SingleInstanceLock::tryAcquire() {
   return lock_->tryLock(0);
 }
 
-std::string SingleInstanceLock::defaultLockPath() {
-  std::string folder;
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
-    folder = runtime;
-  } else {
-    folder = "/tmp/sorvane-" + std::to_string(::getuid());
-    ::mkdir(folder.c_str(), 0700);
-  }
-  return folder + "/app.sorvane.lock";
+std::string SingleInstanceLock::lockPathIn(const std::string& runtimeFolder) {
+  return runtimeFolder + "/app.sorvane.lock";
 }
 
 }  // namespace sorvane::platform

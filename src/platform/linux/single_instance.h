@@ -1,5 +1,5 @@
-// One running desktop app per user: a lock file in the user's runtime folder
-// ($XDG_RUNTIME_DIR, else /tmp/sorvane-<uid>). The lock is released when the owner is
+// One running desktop app per user: a lock file in the user's runtime folder (the
+// `runtimeFolder` of `Paths`, see `lockPathIn`). The lock is released when the owner is
 // destroyed or the process dies (stale locks of dead processes are taken over).
 #pragma once
 
@@ -18,7 +18,8 @@ class SingleInstanceLock {
   bool tryAcquire();
   const std::string& path() const { return path_; }
 
-  static std::string defaultLockPath();
+  // The lock file inside a runtime folder.
+  static std::string lockPathIn(const std::string& runtimeFolder);
 
  private:
   std::string path_;

@@ -1,4 +1,4 @@
-#include "net/qt_http_client.h"
+#include "net/qt/qt_http_client.h"
 
 #include <QCoreApplication>
 
@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "core/clock.h"
-#include "core/dispatch.h"
-#include "net/main_loop_wait.h"
+#include "core/qt/qt_dispatcher.h"
+#include "support/main_loop_wait.h"
 #include "support/loopback_http_server.h"
 
 namespace sorvane {

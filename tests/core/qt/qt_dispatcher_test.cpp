@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "core/clock.h"
-#include "core/dispatch.h"
-#include "net/main_loop_wait.h"
+#include "core/qt/qt_dispatcher.h"
+#include "support/main_loop_wait.h"
 
 namespace sorvane {
 namespace {

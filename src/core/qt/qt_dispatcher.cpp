@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "core/clock.h"
-#include "core/dispatch.h"
+#include "core/qt/qt_dispatcher.h"
 
 namespace sorvane {
 namespace {

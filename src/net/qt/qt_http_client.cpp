@@ -1,4 +1,4 @@
-#include "net/qt_http_client.h"
+#include "net/qt/qt_http_client.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
