@@ -117,14 +117,13 @@ std::string formatComparisonKey(std::string_view text) {
 
 int runAsrGuardCheck(std::ostream& out, std::span<const AsrGuardCase> cases,
                      std::span<const std::string_view> dictionaryTerms) {
-  // The sample dictionary stands in for the user's for the length of the check.
+  // The sample dictionary stands in for the user's.
   const std::vector<std::string> terms(dictionaryTerms.begin(), dictionaryTerms.end());
-  const tn::ScopedTermSource source([terms] { return terms; });
   bool ok = true;
   for (const AsrGuardCase& sample : cases) {
     if (sample.hintEcho && tn::isASRHintEcho(sample.text) != *sample.hintEcho) ok = false;
-    if (sample.dictionaryEcho && tn::isPersonalDictionaryEcho(sample.text) != *sample.dictionaryEcho) ok = false;
-    if (tn::isLikelyEmptySpeechHallucination(sample.text, sample.flushedBytes, sample.recordingMs) !=
+    if (sample.dictionaryEcho && tn::isPersonalDictionaryEcho(sample.text, terms) != *sample.dictionaryEcho) ok = false;
+    if (tn::isLikelyEmptySpeechHallucination(sample.text, sample.flushedBytes, sample.recordingMs, terms) !=
         sample.hallucination) {
       ok = false;
     }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <array>
-#include <mutex>
 #include <set>
 #include <unordered_set>
 
@@ -392,37 +391,7 @@ std::size_t replaceCorrectedToken(icu::UnicodeString& text) {
   return 0;
 }
 
-std::mutex& termSourceMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-TermSource& installedTermSource() {
-  static TermSource source;
-  return source;
-}
-
-std::vector<std::string> dictionaryTerms() {
-  TermSource source;
-  {
-    std::lock_guard lock(termSourceMutex());
-    source = installedTermSource();
-  }
-  if (!source) return {};
-  return source();
-}
-
 }  // namespace
-
-ScopedTermSource::ScopedTermSource(TermSource source) {
-  std::lock_guard lock(termSourceMutex());
-  previous_ = std::move(installedTermSource());
-  installedTermSource() = std::move(source);
-}
-
-ScopedTermSource::~ScopedTermSource() {
-  std::lock_guard lock(termSourceMutex());
-  installedTermSource() = std::move(previous_);
-}
 
 std::string compactForm(std::string_view text) { return punctuationClass().replaceAll(text, ""); }
 
@@ -547,15 +516,13 @@ bool isASRHintEcho(std::string_view text) {
   return static_cast<std::size_t>(hits) >= kHintEchoMinTerms;
 }
 
-bool isPersonalDictionaryEcho(std::string_view text,
-                              const std::optional<std::vector<std::string>>& terms) {
+bool isPersonalDictionaryEcho(std::string_view text, std::span<const std::string> dictionaryTerms) {
   const std::string key = keyForm(text);
   const std::size_t keyLength = text::graphemeCount(key);
   if (keyLength < kDictionaryEchoMinKeyLength) return false;
-  const std::vector<std::string> source = terms ? *terms : dictionaryTerms();
   std::vector<std::string> distinct;
   std::unordered_set<std::string> seen;
-  for (const std::string& term : source) {
+  for (const std::string& term : dictionaryTerms) {
     std::string termKey = keyForm(term);
     if (text::graphemeCount(termKey) < 2) continue;
     if (seen.insert(termKey).second) distinct.push_back(std::move(termKey));
@@ -575,11 +542,12 @@ bool isPersonalDictionaryEcho(std::string_view text,
 }
 
 bool isLikelyEmptySpeechHallucination(std::string_view text, std::optional<int64_t> flushedBytes,
-                                      std::optional<int64_t> recordingMs) {
+                                      std::optional<int64_t> recordingMs,
+                                      std::span<const std::string> dictionaryTerms) {
   static const Regex fewFillers("^(嗯|呃|额|啊|呀|唔|呣){1,3}$");
   const std::string normalized = normalizeInput(text);
   if (normalized.empty()) return false;
-  if (isASRHintEcho(normalized) || isPersonalDictionaryEcho(normalized)) return true;
+  if (isASRHintEcho(normalized) || isPersonalDictionaryEcho(normalized, dictionaryTerms)) return true;
   const bool fillersOnly = fewFillers.search(compactForm(normalized));
   const std::size_t chars = text::graphemeCount(normalized);
   if (fillersOnly && recordingMs && *recordingMs <= kFillerMaxRecordingMs) {

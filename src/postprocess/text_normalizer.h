@@ -8,8 +8,8 @@
 // cannot run leaves its input unchanged. Safe on any thread.
 #pragma once
 
-#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,27 +26,14 @@ std::string cleanupSpokenRewriteInstructions(std::string_view text);
 
 // --- hallucination and echo guards, fast path ---
 bool isASRHintEcho(std::string_view text);
-// Without `terms`, the personal dictionary is read through the installed term source.
-bool isPersonalDictionaryEcho(std::string_view text,
-                              const std::optional<std::vector<std::string>>& terms = std::nullopt);
+// `dictionaryTerms` are the texts of the user's personal dictionary; the owner of the
+// dictionary (the data store) hands them in.
+bool isPersonalDictionaryEcho(std::string_view text, std::span<const std::string> dictionaryTerms);
 bool isLikelyEmptySpeechHallucination(std::string_view text, std::optional<int64_t> flushedBytes,
-                                      std::optional<int64_t> recordingMs);
+                                      std::optional<int64_t> recordingMs,
+                                      std::span<const std::string> dictionaryTerms = {});
 bool needsContextOrStructure(std::string_view text);
 bool shouldSkipRemoteRefine(std::string_view text);
-
-// The personal dictionary's term texts. Until the data store connects its own source,
-// the dictionary is empty. The returned handle restores the previous source.
-using TermSource = std::function<std::vector<std::string>()>;
-class ScopedTermSource {
- public:
-  explicit ScopedTermSource(TermSource source);
-  ~ScopedTermSource();
-  ScopedTermSource(const ScopedTermSource&) = delete;
-  ScopedTermSource& operator=(const ScopedTermSource&) = delete;
-
- private:
-  TermSource previous_;
-};
 
 // --- final formatting and structure ---
 std::string normalizeFinal(std::string_view text);

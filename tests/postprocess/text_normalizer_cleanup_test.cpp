@@ -169,23 +169,16 @@ TEST(TextNormalizerGuards, DictionaryEchoNeedsEnoughDistinctTermsAndCoverage) {
   // Four matches, but under 72 % of the text.
   EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly Codex Deepgram Tomas 今天下午我们一起开个会", ten));
   // Terms shorter than 2 key characters and duplicates do not count.
-  EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly Codex Deepgram", {{"Murmly", "murmly", "Codex", "x"}}));
+  EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly Codex Deepgram",
+                                           std::vector<std::string>{"Murmly", "murmly", "Codex", "x"}));
   // Short texts never count.
   EXPECT_FALSE(tn::isPersonalDictionaryEcho("Qwen Vega", ten));
 }
 
-TEST(TextNormalizerGuards, DictionaryEchoReadsTheInstalledTermSource) {
-  EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly, Codex, Deepgram"));
-  {
-    tn::ScopedTermSource source([] { return std::vector<std::string>{"Murmly", "Codex", "Deepgram"}; });
-    EXPECT_TRUE(tn::isPersonalDictionaryEcho("Murmly, Codex, Deepgram"));
-    {
-      tn::ScopedTermSource inner([] { return std::vector<std::string>{}; });
-      EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly, Codex, Deepgram"));
-    }
-    EXPECT_TRUE(tn::isPersonalDictionaryEcho("Murmly, Codex, Deepgram"));
-  }
-  EXPECT_FALSE(tn::isPersonalDictionaryEcho("Murmly, Codex, Deepgram"));
+TEST(TextNormalizerGuards, HallucinationGuardUsesTheDictionaryHandedIn) {
+  const std::vector<std::string> terms{"Murmly", "Codex", "Deepgram"};
+  EXPECT_TRUE(tn::isLikelyEmptySpeechHallucination("Murmly, Codex, Deepgram", 64000, 9000, terms));
+  EXPECT_FALSE(tn::isLikelyEmptySpeechHallucination("Murmly, Codex, Deepgram", 64000, 9000));
 }
 
 TEST(TextNormalizerGuards, EmptySpeechHallucinationThresholds) {
