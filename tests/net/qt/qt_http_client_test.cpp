@@ -12,7 +12,7 @@
 
 #include "core/clock.h"
 #include "core/qt/qt_dispatcher.h"
-#include "support/main_loop_wait.h"
+#include "support/qt/main_loop_wait.h"
 #include "support/loopback_http_server.h"
 
 namespace sorvane {
