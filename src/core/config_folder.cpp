@@ -32,7 +32,10 @@ std::string ProviderSettings::deepseekChatURL() const { return joinURL(deepseekB
 std::string ProviderSettings::qwenChatURL() const {
   return joinURL(dashscopeBaseURL, "/compatible-mode/v1/chat/completions");
 }
-std::string ProviderSettings::workerInterpretURL() const { return joinURL(workerBaseURL, "/api/interpret"); }
+std::string ProviderSettings::workerInterpretURL() const {
+  if (workerBaseURL.empty()) return {};
+  return joinURL(workerBaseURL, "/api/interpret");
+}
 
 ConfigFolder::ConfigFolder(std::string folder) : folder_(std::move(folder)) {}
 

@@ -27,19 +27,22 @@ inline constexpr std::string_view kProvidersFile = "providers.json";
 // Endpoints and models of the outside services.
 struct ProviderSettings {
   std::string deepseekBaseURL = "https://api.deepseek.com";
-  std::string deepseekModel = "deepseek-chat";
+  // The service retired "deepseek-chat"; requests to DeepSeek also switch its thinking off.
+  std::string deepseekModel = "deepseek-v4-flash";
   std::string dashscopeBaseURL = "https://dashscope.aliyuncs.com";
   std::string qwenModel = "qwen-plus";
   std::string dashscopeRealtimeURL = "wss://dashscope.aliyuncs.com/api-ws/v1/realtime";
   std::string qwenRealtimeModel = "qwen3-asr-flash-realtime";
   std::string deepgramListenURL = "wss://api.deepgram.com/v1/listen";
   std::string deepgramModel = "nova-3";
-  std::string workerBaseURL = "https://interpret.sorvane.app";
-  std::string websiteURL = "https://sorvane.app";
+  // No worker or website host is built in: empty means not configured.
+  std::string workerBaseURL;
+  std::string websiteURL;
 
   // Chat-completions endpoints derived from the base URLs.
   std::string deepseekChatURL() const;
   std::string qwenChatURL() const;
+  // Empty when no worker host is configured.
   std::string workerInterpretURL() const;
 };
 

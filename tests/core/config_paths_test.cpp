@@ -46,6 +46,9 @@ TEST(ConfigFolder, ProvidersFileOverridesDefaultsAndSurvivesBadInput) {
     testing::LogCapture log;
     ProviderSettings settings = config.providers();
     EXPECT_EQ(settings.deepseekChatURL(), "https://api.deepseek.com/chat/completions");
+    EXPECT_EQ(settings.deepseekModel, "deepseek-v4-flash");
+    EXPECT_EQ(settings.workerInterpretURL(), "");  // no worker host is built in
+    EXPECT_EQ(settings.websiteURL, "");
     EXPECT_EQ(log.count("providers config missing; using defaults"), 1u);
   }
   dir.write("providers.json", R"({"deepseek":{"baseURL":"http://127.0.0.1:8080/","model":"m1"},)"
