@@ -1,6 +1,7 @@
 #include "net/qt/qt_http_client.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -38,6 +39,30 @@ bool isSafeHeaderValue(std::string_view value) {
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
+bool isLoopbackHost(const QString& host) {
+  if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
+  const QHostAddress address(host);
+  return !address.isNull() && address.isLoopback();
+}
+
+// Headers whose value is a secret: with one of them the request must not be redirected
+// to wherever a server points.
+bool carriesCredential(const HttpHeaders& headers) {
+  for (const auto& [name, value] : headers) {
+    const QString lower = QString::fromStdString(name).toLower();
+    if (lower == QLatin1String("authorization") || lower == QLatin1String("proxy-authorization") ||
+        lower == QLatin1String("cookie") || lower.contains(QLatin1String("key")) ||
+        lower.contains(QLatin1String("token"))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string bodyTooLargeDescription() {
+  return "response body exceeds " + std::to_string(kMaxResponseBodyBytes) + " bytes";
+}
+
 // Why the request must not be sent, or nothing when it may.
 std::optional<std::string> requestProblem(const HttpRequest& request, QUrl& url) {
   if (!isToken(request.method)) return "invalid method";
@@ -45,6 +70,9 @@ std::optional<std::string> requestProblem(const HttpRequest& request, QUrl& url)
   if (!url.isValid() || url.host().isEmpty()) return "invalid URL";
   const QString scheme = url.scheme().toLower();
   if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) return "unsupported URL scheme";
+  if (scheme == QLatin1String("http") && !isLoopbackHost(url.host())) {
+    return "refused plain http to a non-loopback host";
+  }
   for (const auto& [name, value] : request.headers) {
     if (!isToken(name) || !isSafeHeaderValue(value)) return "invalid header";
   }
@@ -99,7 +127,11 @@ HttpOutcome outcomeOf(QNetworkReply& reply) {
   for (const auto& [name, value] : reply.rawHeaderPairs()) {
     response.headers.emplace_back(name.toStdString(), value.toStdString());
   }
-  response.body = reply.readAll().toStdString();
+  const QByteArray body = reply.readAll();
+  if (static_cast<std::size_t>(body.size()) > kMaxResponseBodyBytes) {
+    return HttpError{HttpError::Kind::other, bodyTooLargeDescription()};
+  }
+  response.body = body.toStdString();
   return response;
 }
 
@@ -132,6 +164,9 @@ struct QtHttpClient::State {
     for (const auto& [name, value] : request.headers) {
       qtRequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     }
+    if (carriesCredential(request.headers)) {
+      qtRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    }
     const QByteArray verb = QByteArray::fromStdString(request.method);
     const QByteArray body = QByteArray::fromStdString(request.body);
     // HEAD gets its own call so that Qt expects no body after the headers; every other
@@ -144,6 +179,12 @@ struct QtHttpClient::State {
     // `this` is safe in the slot: the manager, which ends the connection when destroyed,
     // is destroyed before the state.
     QObject::connect(reply, &QNetworkReply::finished, manager.get(), [this, id] { finished(id); });
+    // Announced or received, a body beyond the cap ends the exchange before it is buffered.
+    QObject::connect(reply, &QNetworkReply::downloadProgress, manager.get(),
+                     [this, id](qint64 received, qint64 total) {
+                       const auto cap = static_cast<qint64>(kMaxResponseBodyBytes);
+                       if (received > cap || total > cap) refuseOversized(id);
+                     });
 
     const Milliseconds timeout = request.timeout;
     if (timeout.count() > 0) {
@@ -173,6 +214,15 @@ struct QtHttpClient::State {
   static void silenceAndAbort(QNetworkReply& reply) {
     QObject::disconnect(&reply, nullptr, nullptr, nullptr);
     reply.abort();
+  }
+
+  void refuseOversized(uint64_t id) {
+    auto entry = take(id);
+    if (!entry) return;
+    silenceAndAbort(*entry->reply);
+    entry->reply->deleteLater();
+    deliver(*entry->completionQueue, std::move(entry->completion),
+            HttpError{HttpError::Kind::other, bodyTooLargeDescription()});
   }
 
   void expire(uint64_t id, Milliseconds timeout) {

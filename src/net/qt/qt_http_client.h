@@ -10,8 +10,13 @@
 //
 // Only http and https URLs are sent, and header names and values must not contain line
 // breaks or NUL (they would let a key file smuggle extra header lines into the
-// request); anything else fails at once with HttpError{other}. A body cut short by the
-// peer is a connection error, never a response.
+// request); anything else fails at once with HttpError{other}. Plain http goes only to a
+// loopback address (127.0.0.0/8, ::1, "localhost"): keys and passwords never travel in
+// clear text, so any other http URL fails the same way without being sent. A request
+// that carries a credential header (Authorization, Cookie, anything named like a key or
+// token) never follows a redirect: the 3xx comes back as the response. A body cut short
+// by the peer is a connection error, never a response, and so is a body larger than
+// `kMaxResponseBodyBytes`: the exchange is aborted as soon as the size is known.
 //
 // Destroy the client from any queue except one that the network queue may be waiting
 // on, and before the dispatcher that owns the network queue. Requests still in flight
@@ -19,11 +24,15 @@
 // posted, never called during destruction, so they must guard their own owner.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "net/http_client.h"
 
 namespace sorvane {
+
+// Far more than any answer of the services we call; a larger body is refused.
+inline constexpr std::size_t kMaxResponseBodyBytes = 8u * 1024u * 1024u;
 
 class QtHttpClient final : public HttpClient {
  public:

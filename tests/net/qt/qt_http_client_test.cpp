@@ -258,6 +258,83 @@ TEST_F(QtHttpClientTest, UnsafeRequestsFailWithoutBeingSent) {
   EXPECT_EQ(server.requestCount(), 0u);
 }
 
+TEST_F(QtHttpClientTest, PlainHttpGoesOnlyToLoopbackHosts) {
+  const std::string refusal = "refused plain http to a non-loopback host";
+  struct Case {
+    const char* url;
+    bool refused;
+  };
+  RefusingLoopbackPort closed;
+  const std::string port = std::to_string(closed.port());
+  const Case cases[] = {
+      {"http://example.com/v1/chat/completions", true},
+      {"http://10.0.0.1:8080/", true},
+      {"http://[2001:db8::1]/", true},
+      {"http://127.0.0.1.example.com/", true},
+      {"http://localhost.example.com/", true},
+      {"https://127.0.0.1:1/", false},  // https to anywhere is allowed (it then fails to connect)
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const HttpOutcome outcome = exchange(request("POST", c.url, "{}", 2s));
+    ASSERT_TRUE(std::holds_alternative<HttpError>(outcome));
+    EXPECT_EQ(std::get<HttpError>(outcome).description == refusal, c.refused)
+        << std::get<HttpError>(outcome).description;
+  }
+  // Loopback names and addresses are sent; nothing listens here, so they are refused by the peer.
+  for (const std::string& url : {"http://127.0.0.1:" + port + "/", "http://127.0.0.2:" + port + "/",
+                                "http://localhost:" + port + "/", "http://[::1]:" + port + "/"}) {
+    SCOPED_TRACE(url);
+    const HttpOutcome outcome = exchange(request("GET", url, "", 2s));
+    ASSERT_TRUE(std::holds_alternative<HttpError>(outcome));
+    EXPECT_NE(std::get<HttpError>(outcome).description, refusal);
+  }
+}
+
+TEST_F(QtHttpClientTest, ARequestCarryingACredentialDoesNotFollowRedirects) {
+  LoopbackHttpServer server([&](const LoopbackRequest& request) {
+    if (request.path == "/start") return LoopbackResponse::make(302, "", {{"Location", "/elsewhere"}});
+    return LoopbackResponse::make(200, "arrived");
+  });
+  struct Case {
+    const char* name;
+    HttpHeaders headers;
+    int status;
+    std::size_t requests;
+  };
+  const Case cases[] = {
+      {"no credential", {{"Accept", "application/json"}}, 200, 2},
+      {"authorization", {{"Authorization", "Bearer sk-secret"}}, 302, 1},
+      {"api key header", {{"X-Api-Key", "sk-secret"}}, 302, 1},
+      {"cookie", {{"Cookie", "session=1"}}, 302, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t before = server.requestCount();
+    auto sent = request("GET", server.url("/start"));
+    sent.headers = c.headers;
+    const HttpOutcome outcome = exchange(sent);
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(outcome)) << std::get<HttpError>(outcome).description;
+    EXPECT_EQ(std::get<HttpResponse>(outcome).status, c.status);
+    EXPECT_EQ(server.requestCount() - before, c.requests);
+  }
+}
+
+TEST_F(QtHttpClientTest, ABodyBeyondTheCapIsATransportError) {
+  LoopbackHttpServer server([](const LoopbackRequest& request) {
+    const std::size_t size = request.path == "/at-cap" ? kMaxResponseBodyBytes : kMaxResponseBodyBytes + 1;
+    return LoopbackResponse::make(200, std::string(size, 'x'));
+  });
+  const HttpOutcome atCap = exchange(request("GET", server.url("/at-cap")));
+  ASSERT_TRUE(std::holds_alternative<HttpResponse>(atCap)) << std::get<HttpError>(atCap).description;
+  EXPECT_EQ(std::get<HttpResponse>(atCap).body.size(), kMaxResponseBodyBytes);
+
+  const HttpOutcome beyond = exchange(request("GET", server.url("/beyond")));
+  ASSERT_TRUE(std::holds_alternative<HttpError>(beyond));
+  EXPECT_EQ(std::get<HttpError>(beyond).kind, HttpError::Kind::other);
+  EXPECT_EQ(std::get<HttpError>(beyond).description, "response body exceeds 8388608 bytes");
+}
+
 TEST_F(QtHttpClientTest, CompletesOnTheCallersQueueWhicheverItIs) {
   LoopbackHttpServer server;
   SerialQueue& other = dispatcher_->queue("app.sorvane.http-test-caller");
