@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bench_mode.h"
 #include "app/command_line.h"
 #include "app/desktop_app.h"
 #include "core/log.h"
@@ -17,7 +18,8 @@ int runMain(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const Paths paths = Paths::fromProcessEnvironment();
   ScopedLogTarget log(paths.logPath);
-  const AvailableTools tools{};
+  AvailableTools tools{};
+  tools.bench = true;
   const ModeChoice choice = chooseMode(arguments, selfCheckTable(), tools);
   switch (choice.kind) {
     case ModeKind::selfCheck: {
@@ -31,8 +33,9 @@ int runMain(int argc, char** argv) {
     case ModeKind::version:
       std::cout << "sorvane " << SORVANE_VERSION << "\n";
       return 0;
-    case ModeKind::enhanceWav:
     case ModeKind::bench:
+      return runBenchMode(arguments, paths);
+    case ModeKind::enhanceWav:
       return 2;  // not in this build; chooseMode never picks them
     case ModeKind::application:
       break;

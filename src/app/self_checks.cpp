@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "app/self_checks_llm.h"
+
 namespace sorvane {
 
 std::span<const SelfCheckEntry> selfCheckTable() {
@@ -21,8 +23,8 @@ std::span<const SelfCheckEntry> selfCheckTable() {
       {"--self-test-audio-enhancer", nullptr},
       {"--self-test-ffmpeg-speechnorm", nullptr},
       {"--self-test-cutoff-queue", nullptr},
-      {"--self-test-refine-llm", nullptr},
-      {"--self-test-style-llm", nullptr},
+      {"--self-test-refine-llm", [](const SelfCheckContext& c) { return runRefineLlmCheck(c.out, c.paths); }},
+      {"--self-test-style-llm", [](const SelfCheckContext& c) { return runStyleLlmCheck(c.out, c.paths); }},
       {"--self-test-paste-target", [](const SelfCheckContext& c) { return runPasteTargetCheck(c.out); }},
       {"--self-test-learning-terms", nullptr},
       {"--self-test-feedback-analyzer", nullptr},

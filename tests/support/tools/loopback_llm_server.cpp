@@ -1,0 +1,64 @@
+// A loopback chat-completions and worker server to run by hand or from a script test.
+//
+//   sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--seconds S]
+//
+// Prints one line, the providers.json that points every model service and the worker at
+// it, then serves until standard input closes or S seconds (default 60) have passed.
+// Without options every request is answered with its own raw transcript; --answer gives
+// a fixed answer, --status a fixed error status, --stall never answers.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/json.h"
+#include "support/loopback_llm_servers.h"
+
+using sorvane::Json;
+using sorvane::testing::LoopbackChatServer;
+using sorvane::testing::LoopbackWorkerServer;
+using sorvane::testing::ScriptedReply;
+
+int main(int argc, char** argv) {
+  std::vector<ScriptedReply> script;
+  int seconds = 60;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--stall") {
+      script = {ScriptedReply::stall()};
+    } else if (arg == "--status" && hasValue) {
+      script = {ScriptedReply::status(std::atoi(argv[++i]))};
+    } else if (arg == "--answer" && hasValue) {
+      script = {ScriptedReply::answer(argv[++i])};
+    } else if (arg == "--seconds" && hasValue) {
+      seconds = std::atoi(argv[++i]);
+    } else {
+      std::cerr << "usage: sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--seconds S]\n";
+      return 2;
+    }
+  }
+  LoopbackChatServer chat;
+  LoopbackWorkerServer worker;
+  chat.script(script);
+  worker.script(script);
+  const Json providers = {{"deepseek", {{"baseURL", chat.baseURL()}}},
+                          {"dashscope", {{"baseURL", chat.baseURL()}}},
+                          {"worker", {{"baseURL", worker.baseURL()}}}};
+  std::cout << providers.dump() << std::endl;
+
+  // Serve until stdin closes (the script ends) or the time is up.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&input, 1, 200) > 0) {
+      char buffer[256];
+      if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0) break;
+    }
+  }
+  return 0;
+}
