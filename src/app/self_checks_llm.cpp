@@ -43,10 +43,12 @@ Outcome runLive(const Paths& paths, std::chrono::milliseconds limit, const Start
   Outcome outcome;
   QEventLoop loop;
   const auto began = std::chrono::steady_clock::now();
+  // Declared before the refiner: a completion that arrives while it is torn down must
+  // still find them.
+  bool timedOut = false;
+  QTimer timer;
   {
     LiveRefiner live(paths);
-    bool timedOut = false;
-    QTimer timer;
     timer.setSingleShot(true);
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
       timedOut = true;
