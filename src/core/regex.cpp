@@ -59,14 +59,59 @@ icu::RegexMatcher* matcherFor(std::size_t id, const std::shared_ptr<const icu::R
   return raw;
 }
 
-void reportFailure(const std::string& source, UErrorCode status) {
+// What an operation that ran out of time still gives.
+enum class OnTimeout { leftUnchanged, keptMatchesFound };
+
+void reportFailure(const std::string& source, UErrorCode status, OnTimeout onTimeout = OnTimeout::leftUnchanged) {
   if (status == U_REGEX_TIME_OUT) {
-    logOnce("timeout:" + source, "text rule hit match time limit; text left unchanged pattern=" + source);
+    // One line per pattern, whichever operation ran out of time first.
+    logOnce("timeout:" + source, onTimeout == OnTimeout::leftUnchanged
+                                     ? "text rule hit match time limit; text left unchanged pattern=" + source
+                                     : "text rule hit match time limit; kept the matches found before it pattern=" +
+                                           source);
   } else {
     logOnce("fail:" + source, std::string("text rule failed; text left unchanged error=") +
                                   u_errorName(status) + " pattern=" + source);
   }
 }
+
+// This thread's matcher for one pattern, set to one text for the span of one operation.
+// On leaving, it is reset to an empty text so that the cached matcher keeps no reference
+// to the caller's text. Empty (false) when the pattern did not compile or no matcher
+// could be made.
+class BoundMatcher {
+ public:
+  BoundMatcher(std::size_t id, const std::shared_ptr<const icu::RegexPattern>& pattern,
+               const std::shared_ptr<const char>& owner, const icu::UnicodeString& text)
+      : matcher_(pattern ? matcherFor(id, pattern, owner) : nullptr) {
+    if (matcher_) matcher_->reset(text);
+  }
+  ~BoundMatcher() {
+    static const icu::UnicodeString kNoText;
+    if (matcher_) matcher_->reset(kNoText);
+  }
+  BoundMatcher(const BoundMatcher&) = delete;
+  BoundMatcher& operator=(const BoundMatcher&) = delete;
+
+  explicit operator bool() const { return matcher_ != nullptr; }
+  icu::RegexMatcher* operator->() const { return matcher_; }
+
+  // The current match with all its groups.
+  RegexMatch current(UErrorCode& status) const {
+    RegexMatch match;
+    match.start = static_cast<std::size_t>(matcher_->start(status));
+    match.end = static_cast<std::size_t>(matcher_->end(status));
+    for (int32_t g = 0, groups = matcher_->groupCount(); g <= groups; ++g) {
+      const int32_t start = matcher_->start(g, status);
+      match.groupMatched.push_back(start >= 0);
+      match.groups.push_back(start >= 0 ? text::toUtf8(matcher_->group(g, status)) : std::string());
+    }
+    return match;
+  }
+
+ private:
+  icu::RegexMatcher* matcher_;
+};
 
 }  // namespace
 
@@ -90,14 +135,11 @@ Regex::Regex(std::string_view pattern, unsigned flags) : source_(pattern) {
 }
 
 std::size_t Regex::replaceAll(icu::UnicodeString& text, const icu::UnicodeString& replacement) const {
-  if (!pattern_) return 0;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  BoundMatcher m(id_, pattern_, alive_, text);
   if (!m) return 0;
-  m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
   if (!m->find(status)) {
     if (U_FAILURE(status)) reportFailure(source_, status);
-    m->reset(icu::UnicodeString());
     return 0;
   }
   icu::UnicodeString out;
@@ -109,11 +151,9 @@ std::size_t Regex::replaceAll(icu::UnicodeString& text, const icu::UnicodeString
   } while (m->find(status));
   if (U_FAILURE(status)) {
     reportFailure(source_, status);
-    m->reset(icu::UnicodeString());
     return 0;
   }
   m->appendTail(out);
-  m->reset(icu::UnicodeString());  // drop the reference to the caller's text
   text = std::move(out);
   return count;
 }
@@ -126,62 +166,45 @@ std::string Regex::replaceAll(std::string_view text, std::string_view replacemen
 }
 
 bool Regex::search(const icu::UnicodeString& text) const {
-  if (!pattern_) return false;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  BoundMatcher m(id_, pattern_, alive_, text);
   if (!m) return false;
-  m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
-  bool found = m->find(status);
+  const bool found = m->find(status);
   if (U_FAILURE(status)) {
     reportFailure(source_, status);
-    found = false;
+    return false;
   }
-  m->reset(icu::UnicodeString());
   return found;
 }
 
 bool Regex::search(std::string_view text) const { return search(text::toUnicode(text)); }
 
 bool Regex::fullMatch(std::string_view text) const {
-  if (!pattern_) return false;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  const icu::UnicodeString u = text::toUnicode(text);
+  BoundMatcher m(id_, pattern_, alive_, u);
   if (!m) return false;
-  icu::UnicodeString u = text::toUnicode(text);
-  m->reset(u);
   UErrorCode status = U_ZERO_ERROR;
-  bool matched = m->matches(status);
+  const bool matched = m->matches(status);
   if (U_FAILURE(status)) {
     reportFailure(source_, status);
-    matched = false;
+    return false;
   }
-  m->reset(icu::UnicodeString());
   return matched;
 }
 
 std::vector<RegexMatch> Regex::allMatches(const icu::UnicodeString& text) const {
   std::vector<RegexMatch> matches;
-  if (!pattern_) return matches;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  BoundMatcher m(id_, pattern_, alive_, text);
   if (!m) return matches;
-  m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t groups = m->groupCount();
   while (m->find(status)) {
-    RegexMatch match;
-    match.start = static_cast<std::size_t>(m->start(status));
-    match.end = static_cast<std::size_t>(m->end(status));
-    for (int32_t g = 0; g <= groups; ++g) {
-      int32_t s = m->start(g, status);
-      match.groupMatched.push_back(s >= 0);
-      match.groups.push_back(s >= 0 ? text::toUtf8(m->group(g, status)) : std::string());
-    }
+    RegexMatch match = m.current(status);
+    if (U_FAILURE(status)) break;
     matches.push_back(std::move(match));
   }
-  if (U_FAILURE(status)) {
-    reportFailure(source_, status);
-    matches.clear();
-  }
-  m->reset(icu::UnicodeString());
+  // A search that ran out of time keeps what it found before.
+  if (U_FAILURE(status)) reportFailure(source_, status, OnTimeout::keptMatchesFound);
+  if (U_FAILURE(status) && status != U_REGEX_TIME_OUT) matches.clear();
   return matches;
 }
 
@@ -190,45 +213,30 @@ std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
 }
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
-  if (!pattern_) return std::nullopt;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  const icu::UnicodeString u = text::toUnicode(text);
+  BoundMatcher m(id_, pattern_, alive_, u);
   if (!m) return std::nullopt;
-  icu::UnicodeString u = text::toUnicode(text);
-  m->reset(u);
   UErrorCode status = U_ZERO_ERROR;
   std::optional<RegexMatch> result;
-  if (m->find(status) && U_SUCCESS(status)) {
-    RegexMatch match;
-    match.start = static_cast<std::size_t>(m->start(status));
-    match.end = static_cast<std::size_t>(m->end(status));
-    for (int32_t g = 0; g <= m->groupCount(); ++g) {
-      int32_t s = m->start(g, status);
-      match.groupMatched.push_back(s >= 0);
-      match.groups.push_back(s >= 0 ? text::toUtf8(m->group(g, status)) : std::string());
-    }
-    result = std::move(match);
-  }
+  if (m->find(status)) result = m.current(status);
   if (U_FAILURE(status)) {
     reportFailure(source_, status);
-    result.reset();
+    return std::nullopt;
   }
-  m->reset(icu::UnicodeString());
   return result;
 }
 
 std::size_t Regex::countMatches(const icu::UnicodeString& text) const {
-  if (!pattern_) return 0;
-  icu::RegexMatcher* m = matcherFor(id_, pattern_, alive_);
+  BoundMatcher m(id_, pattern_, alive_, text);
   if (!m) return 0;
-  m->reset(text);
   UErrorCode status = U_ZERO_ERROR;
   std::size_t count = 0;
   while (m->find(status)) ++count;
   if (U_FAILURE(status)) {
-    reportFailure(source_, status);
-    count = 0;
+    // Like `allMatches`: a count that ran out of time is the count found before.
+    reportFailure(source_, status, OnTimeout::keptMatchesFound);
+    if (status != U_REGEX_TIME_OUT) count = 0;
   }
-  m->reset(icu::UnicodeString());
   return count;
 }
 

@@ -5,8 +5,10 @@
 // then shared by every thread: matchers are cached per thread and per pattern, so a call
 // costs no allocation after the first. A pattern that fails to compile is logged once and
 // behaves as "no match": replacements return their input unchanged and nothing throws.
-// Each match operation runs under ICU's match time limit; a rule that hits the limit
-// leaves its input unchanged (and is logged once), so hostile input cannot stall a turn.
+// Each match operation runs under ICU's match time limit, so hostile input cannot stall a
+// turn: a replacement or search that hits the limit leaves its input unchanged, while
+// `allMatches` and `countMatches` keep the matches found before it; either way the
+// pattern is logged once.
 //
 // Offsets reported by `Match` are UTF-16 code units, the unit of the regex engine.
 #pragma once
