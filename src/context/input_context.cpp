@@ -1,3 +1,5 @@
+// Classification, the paste decision and construction of the input context. The
+// output forms are in input_context_forms.cpp.
 #include "context/input_context.h"
 
 #include <algorithm>
@@ -5,6 +7,7 @@
 #include <initializer_list>
 #include <unordered_set>
 
+#include "context/input_context_limits.h"
 #include "context/url_host.h"
 #include "core/regex.h"
 #include "core/unicode_text.h"
@@ -12,43 +15,22 @@
 namespace sorvane {
 namespace {
 
+using namespace context_limits;
 using text::contains;
-
-bool containsAny(std::string_view haystack, std::initializer_list<std::string_view> needles) {
-  for (auto needle : needles) {
-    if (contains(haystack, needle)) return true;
-  }
-  return false;
-}
-
-template <std::size_t N>
-bool containsAny(std::string_view haystack, const std::array<std::string_view, N>& needles) {
-  for (auto needle : needles) {
-    if (contains(haystack, needle)) return true;
-  }
-  return false;
-}
+using text::containsAny;
 
 std::string joinNonBlank(std::initializer_list<std::string_view> parts, std::string_view separator) {
-  std::string out;
+  std::vector<std::string> kept;
   for (auto part : parts) {
     std::string trimmed = text::trim(part);
-    if (trimmed.empty()) continue;
-    if (!out.empty()) out += separator;
-    out += trimmed;
+    if (!trimmed.empty()) kept.push_back(std::move(trimmed));
   }
-  return out;
+  return text::join(kept, separator);
 }
 
 std::string joinWithSpace(std::initializer_list<std::string_view> parts) {
-  std::string out;
-  bool first = true;
-  for (auto part : parts) {
-    if (!first) out += ' ';
-    out += part;
-    first = false;
-  }
-  return out;
+  const std::vector<std::string> all(parts.begin(), parts.end());
+  return text::join(all, " ");
 }
 
 // Online document editors whose editing surface is not exposed with a text role. Group A
@@ -90,13 +72,58 @@ constexpr std::array<std::array<std::string_view, 3>, 5> kEditorToolbarSets{{
     {"format", "paragraph", "heading"},
 }};
 
-constexpr std::size_t kCleanLimit = 1200;
-constexpr std::size_t kVisibleTextLimit = 3600;
-constexpr std::size_t kFullFieldLimit = 2400;
-constexpr std::size_t kInputBoxIdentifierLimit = 420;
-constexpr std::size_t kKeywordLimit = 24;
+// The focused application's identity, lower-cased once for all the questions of one call.
+struct AppIdentity {
+  explicit AppIdentity(const InputContext& context)
+      : bundle(text::toLower(context.bundleIdentifier)), app(text::toLower(context.appName)) {}
+  std::string bundle;
+  std::string app;
+};
+
+InputScene sceneOf(const AppIdentity& id) {
+  const std::string& bundle = id.bundle;
+  const std::string& app = id.app;
+  if (contains(bundle, "com.apple.mail")) return InputScene::email;
+  if (contains(app, "mail")) return InputScene::email;
+  if (contains(bundle, "feishu") || contains(bundle, "lark") || contains(app, "飞书")) return InputScene::workChat;
+  if (contains(bundle, "wechat") || contains(app, "微信")) return InputScene::chat;
+  if (containsAny(bundle, {"chrome", "safari", "arc"})) return InputScene::browser;
+  if (contains(bundle, "codex") || contains(app, "codex") || contains(bundle, "anthropic") ||
+      contains(bundle, "claude") || contains(app, "claude")) {
+    return InputScene::aiChat;
+  }
+  if (containsAny(bundle, {"xcode", "terminal", "iterm"})) return InputScene::developer;
+  return InputScene::general;
+}
+
+bool isCodexSurface(const AppIdentity& id, InputScene scene) {
+  if (scene != InputScene::aiChat) return false;
+  return contains(id.bundle, "codex") || contains(id.app, "codex");
+}
+
+bool isClaudeSurface(const AppIdentity& id, InputScene scene, const InputContext& context) {
+  if (scene != InputScene::aiChat) return false;
+  if (!(contains(id.bundle, "anthropic") || contains(id.bundle, "claude") || contains(id.app, "claude"))) return false;
+  const std::string hay = text::toLower(
+      joinWithSpace({context.visibleText, context.windowTitle, context.focusedTitle, context.focusedRole}));
+  if (text::isBlank(hay)) return true;
+  return containsAny(hay, kClaudeSurfaceWords);
+}
 
 }  // namespace
+
+std::string_view sceneName(InputScene scene) {
+  switch (scene) {
+    case InputScene::email: return "email";
+    case InputScene::workChat: return "work-chat";
+    case InputScene::chat: return "chat";
+    case InputScene::browser: return "browser";
+    case InputScene::aiChat: return "ai-chat";
+    case InputScene::developer: return "developer";
+    case InputScene::general: break;
+  }
+  return "general";
+}
 
 // ---------------------------------------------------------------------------
 // Text utilities
@@ -124,53 +151,44 @@ std::string InputContext::clean(const std::optional<std::string>& value) {
 // ---------------------------------------------------------------------------
 // Classification
 
-std::string_view InputContext::scene() const {
-  const std::string bundle = text::toLower(bundleIdentifier);
-  const std::string app = text::toLower(appName);
-  if (contains(bundle, "com.apple.mail")) return "email";
-  if (contains(app, "mail")) return "email";
-  if (contains(bundle, "feishu") || contains(bundle, "lark") || contains(app, "飞书")) return "work-chat";
-  if (contains(bundle, "wechat") || contains(app, "微信")) return "chat";
-  if (containsAny(bundle, {"chrome", "safari", "arc"})) return "browser";
-  if (contains(bundle, "codex") || contains(app, "codex") || contains(bundle, "anthropic") ||
-      contains(bundle, "claude") || contains(app, "claude")) {
-    return "ai-chat";
-  }
-  if (containsAny(bundle, {"xcode", "terminal", "iterm"})) return "developer";
-  return "general";
-}
+InputScene InputContext::sceneKind() const { return sceneOf(AppIdentity(*this)); }
+
+std::string_view InputContext::scene() const { return sceneName(sceneKind()); }
 
 std::string_view InputContext::appType() const {
-  const std::string bundle = text::toLower(bundleIdentifier);
-  const std::string app = text::toLower(appName);
-  if (containsAny(bundle, {"chrome", "safari", "arc"})) return "web_browser";
+  const AppIdentity id(*this);
+  if (containsAny(id.bundle, {"chrome", "safari", "arc"})) return "web_browser";
   if (!browserURL.empty()) return "web_browser";
-  if (contains(bundle, "codex") || contains(app, "codex")) return "ai_assistant";
-  if (contains(bundle, "mail") || contains(app, "mail")) return "email_client";
-  if (containsAny(bundle, {"feishu", "lark", "wechat"}) || contains(app, "微信")) return "messaging";
-  if (containsAny(bundle, {"xcode", "terminal", "iterm"})) return "developer_tool";
+  if (contains(id.bundle, "codex") || contains(id.app, "codex")) return "ai_assistant";
+  if (contains(id.bundle, "mail") || contains(id.app, "mail")) return "email_client";
+  if (containsAny(id.bundle, {"feishu", "lark", "wechat"}) || contains(id.app, "微信")) return "messaging";
+  if (containsAny(id.bundle, {"xcode", "terminal", "iterm"})) return "developer_tool";
   return "native_app";
 }
 
 std::string_view InputContext::inputAreaType() const {
-  const std::string_view currentScene = scene();
+  const InputScene currentScene = sceneKind();
   const std::string role = text::toLower(focusedRole);
   const std::string title = text::toLower(focusedTitle);
-  if (currentScene == "email") return "email_body";
+  if (currentScene == InputScene::email) return "email_body";
   if (contains(title, "message body")) return "email_body";
-  if (currentScene == "chat" || currentScene == "work-chat" || currentScene == "ai-chat") return "chat_input";
+  if (isChatScene(currentScene)) return "chat_input";
   if (contains(role, "textarea") || contains(role, "text area")) return "text_area";
   if (contains(role, "textfield") || contains(role, "text field")) return "text_field";
-  if (currentScene == "developer") return "developer_input";
+  if (currentScene == InputScene::developer) return "developer_input";
   return "unknown_input";
 }
 
 std::string_view InputContext::outputStyle() const {
-  const std::string_view currentScene = scene();
-  if (currentScene == "chat" || currentScene == "work-chat") return "direct_chat_reply";
-  if (currentScene == "ai-chat") return "ai_prompt";
-  if (currentScene == "email") return "email_body";
-  if (currentScene == "developer") return "technical_note";
+  switch (sceneKind()) {
+    case InputScene::chat:
+    case InputScene::workChat: return "direct_chat_reply";
+    case InputScene::aiChat: return "ai_prompt";
+    case InputScene::email: return "email_body";
+    case InputScene::developer: return "technical_note";
+    case InputScene::browser:
+    case InputScene::general: break;
+  }
   return "dictation_text";
 }
 
@@ -198,18 +216,13 @@ std::string InputContext::inputBoxIdentifier() const {
 }
 
 bool InputContext::isCodexPromptSurface() const {
-  if (scene() != "ai-chat") return false;
-  return contains(text::toLower(bundleIdentifier), "codex") || contains(text::toLower(appName), "codex");
+  const AppIdentity id(*this);
+  return isCodexSurface(id, sceneOf(id));
 }
 
 bool InputContext::isClaudePromptSurface() const {
-  if (scene() != "ai-chat") return false;
-  const std::string bundle = text::toLower(bundleIdentifier);
-  const std::string app = text::toLower(appName);
-  if (!(contains(bundle, "anthropic") || contains(bundle, "claude") || contains(app, "claude"))) return false;
-  const std::string hay = text::toLower(joinWithSpace({visibleText, windowTitle, focusedTitle, focusedRole}));
-  if (text::isBlank(hay)) return true;
-  return containsAny(hay, kClaudeSurfaceWords);
+  const AppIdentity id(*this);
+  return isClaudeSurface(id, sceneOf(id), *this);
 }
 
 bool InputContext::isKnownEditableWebApp() const {
@@ -251,22 +264,22 @@ std::optional<std::string_view> InputContext::pasteTargetReason() const {
   if (caretFrame) return "focused-caret";
   if (!fullFieldContent().empty()) return "field-or-selection-context";
   if (!selectedText.empty()) return "field-or-selection-context";
-  const std::string_view currentScene = scene();
-  const std::string bundle = text::toLower(bundleIdentifier);
-  const std::string app = text::toLower(appName);
-  if (currentScene == "chat" && (contains(bundle, "wechat") || contains(app, "微信") || contains(app, "wechat"))) {
+  const AppIdentity id(*this);
+  const InputScene currentScene = sceneOf(id);
+  if (currentScene == InputScene::chat &&
+      (contains(id.bundle, "wechat") || contains(id.app, "微信") || contains(id.app, "wechat"))) {
     return "wechat-chat";
   }
-  if (currentScene == "work-chat" && (contains(bundle, "feishu") || contains(bundle, "lark") ||
-                                      contains(app, "飞书") || contains(app, "lark"))) {
+  if (currentScene == InputScene::workChat && (contains(id.bundle, "feishu") || contains(id.bundle, "lark") ||
+                                               contains(id.app, "飞书") || contains(id.app, "lark"))) {
     return "work-chat";
   }
-  if (isClaudePromptSurface()) return "claude-ai-chat";
-  if (isCodexPromptSurface()) return "codex-ai-chat";
+  if (isClaudeSurface(id, currentScene, *this)) return "claude-ai-chat";
+  if (isCodexSurface(id, currentScene)) return "codex-ai-chat";
   if (isKnownEditableWebApp()) return "known-editable-webapp";
   const bool editingHint = isFocusedEditingSurfaceHint();
-  if (currentScene == "browser" && editingHint) return "browser-editing-surface-hint";
-  if (currentScene != "browser" && editingHint) return "focused-editing-surface-hint";
+  if (currentScene == InputScene::browser && editingHint) return "browser-editing-surface-hint";
+  if (currentScene != InputScene::browser && editingHint) return "focused-editing-surface-hint";
   return std::nullopt;
 }
 
@@ -287,191 +300,6 @@ std::vector<std::string> InputContext::keywordCandidates() const {
                    [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   if (tokens.size() > kKeywordLimit) tokens.resize(kKeywordLimit);
   return tokens;
-}
-
-// ---------------------------------------------------------------------------
-// Serialisation
-
-std::string InputContext::promptBlock(std::size_t maxChars) const {
-  if (!hasMeaningfulContext()) return "无可用上下文。";
-  std::vector<std::string> lines;
-  lines.push_back("上下文 schema：" + std::string(kContextSchemaVersion));
-  lines.push_back("输出目标：" + std::string(outputStyle()));
-  lines.push_back("场景：" + std::string(scene()) + "，应用类型：" + std::string(appType()) + "，输入区：" +
-                  std::string(inputAreaType()));
-  lines.push_back(
-      "上下文优先级：1. 选中文本和光标附近；2. 当前输入框完整片段；3. 当前窗口可见文本；4. "
-      "App/浏览器元信息。上下文只用于消歧和承接，不能替用户新增没说出口的内容。");
-
-  std::string focusDescription;
-  for (std::string_view part : {std::string_view(focusedRole), std::string_view(focusedTitle),
-                                focusedValueSettable ? std::string_view("value-settable") : std::string_view()}) {
-    if (part.empty()) continue;
-    if (!focusDescription.empty()) focusDescription += ' ';
-    focusDescription += part;
-  }
-  const std::pair<std::string_view, std::string> labelled[] = {
-      {"当前应用", appName + " (" + bundleIdentifier + ")"},
-      {"窗口标题", windowTitle},
-      {"焦点控件", focusDescription},
-      {"输入框标识", inputBoxIdentifier()},
-      {"浏览器标题", browserTitle},
-      {"浏览器 URL", browserURL},
-      {"选中文本", selectedText},
-      {"光标前文本", textBeforeCursor},
-      {"光标后文本", textAfterCursor},
-      {"完整输入框片段", fullFieldContent()},
-      {"当前窗口最近可见文本", visibleText},
-  };
-  for (const auto& [label, value] : labelled) {
-    std::string trimmed = text::trim(value);
-    if (trimmed.empty()) continue;
-    lines.push_back(std::string(label) + "：" + trimmed);
-  }
-  std::string block;
-  for (const auto& line : lines) {
-    if (!block.empty()) block += '\n';
-    block += line;
-  }
-  return truncateMiddle(block, maxChars);
-}
-
-Json InputContext::murmlyLikeAudioContext() const {
-  const std::string before = truncateTail(textBeforeCursor, 1200);
-  const std::string after = text::graphemePrefix(textAfterCursor, 900);
-  const std::string host = browserHost();
-
-  Json focusedInput = {
-      {"input_box_identifier", inputBoxIdentifier()},
-      {"input_area_type", inputAreaType()},
-      {"accessibility_role", focusedRole},
-      {"accessibility_title", focusedTitle},
-      {"input_capabilities",
-       {{"supports_plain_text", true},
-        {"has_selection_api", true},
-        {"has_settable_value", focusedValueSettable},
-        {"has_browser_editable_focus", browserEditableFocused},
-        {"has_cursor_context", !textBeforeCursor.empty() || !textAfterCursor.empty()},
-        {"has_visible_context", !visibleText.empty()}}},
-      {"cursor_state",
-       {{"cursor_position", static_cast<int64_t>(text::graphemeCount(textBeforeCursor))},
-        {"has_text_selected", !selectedText.empty()},
-        {"selected_text", truncateMiddle(selectedText, 900)},
-        {"text_before_cursor", before},
-        {"text_after_cursor", after},
-        {"full_field_content", fullFieldContent()}}},
-      {"surrounding_context", {{"text_before_input_area", before}, {"text_after_input_area", after}}},
-  };
-  Json browserContext = Json::object();
-  if (!browserURL.empty() || !browserTitle.empty()) {
-    browserContext = {{"url", browserURL}, {"title", browserTitle}, {"host", host}};
-  }
-  Json appInfo = {
-      {"app_name", appName},
-      {"app_identifier", bundleIdentifier},
-      {"app_type", appType()},
-      {"window_title", windowTitle},
-      {"app_metadata", {{"scene", scene()}, {"output_style", outputStyle()}, {"source", source}}},
-      {"browser_context", browserContext},
-      {"visible_screen_content", truncateMiddle(visibleText, 3600)},
-  };
-  return Json{
-      {"schema_version", kContextSchemaVersion},
-      {"focusedInput", focusedInput},
-      {"appInfo", appInfo},
-      {"context_priority",
-       Json::array({"focusedInput.cursor_state", "focusedInput.surrounding_context",
-                    "appInfo.visible_screen_content", "appInfo.browser_context", "appInfo.window_title"})},
-  };
-}
-
-Json InputContext::modeMetadata() const {
-  Json meta = {
-      {"mode", "VOICE_TRANSCRIPT"},
-      {"source_mode", "dictation"},
-      {"output_style", outputStyle()},
-      {"structure_policy", "intent_preserving"},
-      {"scene", scene()},
-  };
-  if (!selectedText.empty()) meta["selected_text"] = truncateMiddle(selectedText, 900);
-  return meta;
-}
-
-Json InputContext::clientMetadata() const {
-  return Json{
-      {"client", "mirla"},
-      {"platform", "linux"},
-      {"context_schema", kContextSchemaVersion},
-      {"context_collector", "linux-atspi"},
-      {"source", source},
-      {"has_focused_input", pasteTargetReason().has_value()},
-      {"focused_value_settable", focusedValueSettable},
-      {"browser_editable_focused", browserEditableFocused},
-      {"has_visible_screen_content", !visibleText.empty()},
-      {"has_browser_context", !browserURL.empty() || !browserTitle.empty()},
-  };
-}
-
-Json InputContext::apiObject() const {
-  const Json audio = murmlyLikeAudioContext();
-  return Json{
-      {"appName", appName},
-      {"bundleIdentifier", bundleIdentifier},
-      {"windowTitle", windowTitle},
-      {"focusedRole", focusedRole},
-      {"focusedTitle", focusedTitle},
-      {"focusedValueSettable", focusedValueSettable},
-      {"selectedText", selectedText},
-      {"textBeforeCursor", textBeforeCursor},
-      {"textAfterCursor", textAfterCursor},
-      {"visibleText", visibleText},
-      {"browserURL", browserURL},
-      {"browserTitle", browserTitle},
-      {"browserEditableFocused", browserEditableFocused},
-      {"scene", scene()},
-      {"source", source},
-      {"appType", appType()},
-      {"inputAreaType", inputAreaType()},
-      {"outputStyle", outputStyle()},
-      {"inputBoxIdentifier", inputBoxIdentifier()},
-      {"browserHost", browserHost()},
-      {"fullFieldContent", fullFieldContent()},
-      {"audioContext", audio},
-      {"murmlyContext", audio},
-      {"modeMetadata", modeMetadata()},
-      {"clientMetadata", clientMetadata()},
-  };
-}
-
-Json InputContext::workerContextItems() const {
-  const std::pair<std::string_view, std::string> rows[] = {
-      {"active_app", appName + " " + bundleIdentifier},
-      {"window_title", windowTitle},
-      {"focused_role", focusedRole},
-      {"focused_title", focusedTitle},
-      {"focused_value_settable", focusedValueSettable ? "true" : ""},
-      {"selected_text", selectedText},
-      {"text_before_cursor", textBeforeCursor},
-      {"text_after_cursor", textAfterCursor},
-      {"visible_window_text", visibleText},
-      {"browser_url", browserURL},
-      {"browser_title", browserTitle},
-      {"browser_editable_focused", browserEditableFocused ? "true" : ""},
-      {"scene", std::string(scene())},
-      {"app_type", std::string(appType())},
-      {"input_area_type", std::string(inputAreaType())},
-      {"output_style", std::string(outputStyle())},
-      {"input_box_identifier", inputBoxIdentifier()},
-      {"full_field_content", fullFieldContent()},
-  };
-  Json items = Json::array();
-  for (const auto& [type, value] : rows) {
-    std::string trimmed = text::trim(value);
-    if (trimmed.empty()) continue;
-    const std::size_t limit = (type == "visible_window_text" || type == "full_field_content") ? 2600 : 900;
-    items.push_back({{"type", type}, {"text", truncateMiddle(trimmed, limit)}});
-  }
-  return items;
 }
 
 // ---------------------------------------------------------------------------

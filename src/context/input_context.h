@@ -8,7 +8,8 @@
 //   - the paste decision: `pasteTargetReason` says why we believe there is a text input
 //     to paste into (absent: show the copy panel instead);
 //   - serialisation: `promptBlock` (Chinese text for prompts), `apiObject` and its nested
-//     objects (JSON for model requests), `workerContextItems` (flat list for the worker).
+//     objects (JSON for model requests), `workerContextItems` (flat list for the worker);
+//     these output forms live in input_context_forms.cpp.
 // Every derived property is recomputed on each read. Lengths and limits count extended
 // grapheme clusters. Pure value type: no platform calls, no I/O; safe on any queue.
 #pragma once
@@ -32,6 +33,16 @@ struct Rect {
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
+// Where the user is typing, as the classification sees it. `sceneName` gives the stored
+// and prompted word ("email", "work-chat", "chat", "browser", "ai-chat", "developer",
+// "general").
+enum class InputScene { email, workChat, chat, browser, aiChat, developer, general };
+std::string_view sceneName(InputScene scene);
+// The three chat scenes: a messenger, a work messenger or an AI assistant.
+constexpr bool isChatScene(InputScene scene) {
+  return scene == InputScene::chat || scene == InputScene::workChat || scene == InputScene::aiChat;
+}
+
 inline constexpr std::string_view kContextSchemaVersion = "sorvane-context-v7-murmly-like";
 
 struct InputContext {
@@ -54,6 +65,8 @@ struct InputContext {
   std::optional<Rect> caretFrame;
 
   // --- classification ---
+  InputScene sceneKind() const;
+  // sceneName(sceneKind()).
   std::string_view scene() const;
   std::string_view appType() const;
   std::string_view inputAreaType() const;

@@ -8,6 +8,8 @@
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
+#include "core/regex.h"
+
 namespace sorvane::text {
 namespace {
 
@@ -189,6 +191,17 @@ bool containsCaseInsensitive(std::string_view haystack, std::string_view needle)
   return h.indexOf(n) >= 0;
 }
 
+bool containsAny(std::string_view haystack, std::span<const std::string_view> needles) {
+  for (std::string_view needle : needles) {
+    if (contains(haystack, needle)) return true;
+  }
+  return false;
+}
+
+bool containsAny(std::string_view haystack, std::initializer_list<std::string_view> needles) {
+  return containsAny(haystack, std::span<const std::string_view>(needles.begin(), needles.size()));
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
 bool endsWith(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
 
@@ -236,6 +249,43 @@ std::string replaceLiteralCaseInsensitive(std::string_view text, std::string_vie
   if (last == 0) return std::string(text);
   out.append(source, last, source.length() - last);
   return toUtf8(out);
+}
+
+std::vector<std::string> splitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t begin = 0;
+  while (true) {
+    const std::size_t end = text.find('\n', begin);
+    lines.emplace_back(text.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin));
+    if (end == std::string_view::npos) break;
+    begin = end + 1;
+  }
+  return lines;
+}
+
+std::string join(std::span<const std::string> parts, std::string_view separator) {
+  std::string out;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += separator;
+    out += parts[i];
+  }
+  return out;
+}
+
+std::vector<std::string> splitTrimmed(std::string_view text, const Regex& separator) {
+  const icu::UnicodeString u = toUnicode(text);
+  std::vector<std::string> pieces;
+  int32_t begin = 0;
+  auto addPiece = [&](int32_t end) {
+    const icu::UnicodeString piece = trim(u.tempSubStringBetween(begin, end));
+    if (!piece.isEmpty()) pieces.push_back(toUtf8(piece));
+  };
+  for (const RegexMatch& match : separator.allMatches(u)) {
+    addPiece(static_cast<int32_t>(match.start));
+    begin = static_cast<int32_t>(match.end);
+  }
+  addPiece(u.length());
+  return pieces;
 }
 
 std::string sanitizeUtf8(std::string_view bytes) {

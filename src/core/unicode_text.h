@@ -8,10 +8,17 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <unicode/unistr.h>
+
+namespace sorvane {
+class Regex;
+}
 
 namespace sorvane::text {
 
@@ -46,6 +53,9 @@ std::string toUpper(std::string_view utf8);
 
 bool contains(std::string_view haystack, std::string_view needle);
 bool containsCaseInsensitive(std::string_view haystack, std::string_view needle);
+// True when `haystack` contains at least one of `needles` (plain byte comparison).
+bool containsAny(std::string_view haystack, std::span<const std::string_view> needles);
+bool containsAny(std::string_view haystack, std::initializer_list<std::string_view> needles);
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 
@@ -54,6 +64,16 @@ std::string replaceLiteral(std::string_view text, std::string_view from, std::st
 // The same with `from` compared without regard to case (full Unicode case folding).
 std::string replaceLiteralCaseInsensitive(std::string_view text, std::string_view from,
                                           std::string_view to);
+
+// The lines of `text`, split at every "\n" and without it: "" gives one empty line, and a
+// trailing "\n" a last empty line, so `joinLines(splitLines(t)) == t`.
+std::vector<std::string> splitLines(std::string_view text);
+// The parts with `separator` between them.
+std::string join(std::span<const std::string> parts, std::string_view separator);
+inline std::string joinLines(std::span<const std::string> lines) { return join(lines, "\n"); }
+// The pieces of `text` between the matches of `separator`, each trimmed, without the
+// pieces that trim to nothing.
+std::vector<std::string> splitTrimmed(std::string_view text, const Regex& separator);
 
 // Drops bytes that are not valid UTF-8 (each bad sequence becomes U+FFFD), so that text
 // from outside can always be serialised.

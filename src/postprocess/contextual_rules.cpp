@@ -5,12 +5,14 @@
 #include "core/log.h"
 #include "core/regex.h"
 #include "core/unicode_text.h"
+#include "postprocess/spoken_patterns.h"
 #include "postprocess/text_normalizer.h"
 
 namespace sorvane {
 namespace {
 
 using text::contains;
+using text::containsAny;
 
 constexpr std::array<ReplaceRule, 4> kChatReplyInstructions{{
     {"^跟他说[，,、\\s]*", ""},
@@ -61,25 +63,6 @@ constexpr std::array<ReplaceRule, 4> kSpeechActFallbackRules{{
     {"([吧吗呢])$", "$1？"},
 }};
 
-constexpr std::string_view kOrdinalPattern = "(第\\s*[一二三四五六七八九十0-9]+\\s*(?:步|点|项|个|件)?|首先|其次|最后)";
-constexpr std::string_view kReferenceVerbPattern =
-    "(是不是|能不能|可不可以|是否|可以不可以|你能|你可以|帮我|都能|我自己准备|我来准备)";
-constexpr std::string_view kComparisonPattern =
-    "(区分|区别|差别|不同|关系|之间|对比|比较|第一\\s*(?:和|跟|与|、)\\s*第二)";
-constexpr std::string_view kListIntentPattern =
-    "(列一下|列出来|列成|整理成列表|分成\\s*[一二三四五六七八九十0-9]+|流程如下|具体流程|主要有|分别是|包括|"
-    "有\\s*[一二三四五六七八九十0-9两三四五六七八九十]+\\s*(?:个)?(?:问题|需求|步骤|风险|指标|点|项))";
-
-bool isChatScene(std::string_view scene) { return scene == "chat" || scene == "work-chat" || scene == "ai-chat"; }
-
-template <std::size_t N>
-bool containsAny(std::string_view haystack, const std::array<std::string_view, N>& needles) {
-  for (auto needle : needles) {
-    if (contains(haystack, needle)) return true;
-  }
-  return false;
-}
-
 template <std::size_t N>
 bool isOneOf(std::string_view value, const std::array<std::string_view, N>& words) {
   for (auto word : words) {
@@ -109,50 +92,50 @@ std::string lengthNote(std::string_view raw, std::string_view candidate) {
 std::string applyContextualLocalRules(std::string_view raw, std::string_view candidate,
                                       const InputContext& context, const RefineProfile& profile) {
   if (!profile.includeContext) return std::string(candidate);
-  std::string x = text::trim(candidate);
-  const std::string_view scene = context.scene();
+  std::string revised = text::trim(candidate);
+  const InputScene scene = context.sceneKind();
   if (isChatScene(scene)) {
     static const RuleTable kRules{kChatReplyInstructions};
-    x = kRules.apply(x);
+    revised = kRules.apply(revised);
   }
-  if (scene == "email" || contains(raw, "发一封邮件") || contains(raw, "发个邮件")) {
+  if (scene == InputScene::email || contains(raw, "发一封邮件") || contains(raw, "发个邮件")) {
     static const RuleTable kRules{kEmailDictations, Regex::kCaseInsensitive};
-    x = kRules.apply(x);
-    x = text::replaceLiteralCaseInsensitive(x, "edvin，", "Edvin，");
+    revised = kRules.apply(revised);
+    revised = text::replaceLiteralCaseInsensitive(revised, "edvin，", "Edvin，");
   }
-  if (contains(raw, "问题") && text::startsWith(text::trim(x), "1. ") && !contains(x, "问题：")) {
-    const std::string_view count = (contains(x, "\n3. ") || contains(x, "3. ")) ? "三个" : "两个";
-    x = "有" + std::string(count) + "问题：\n" + x;
+  if (contains(raw, "问题") && text::startsWith(text::trim(revised), "1. ") && !contains(revised, "问题：")) {
+    const std::string_view count = (contains(revised, "\n3. ") || contains(revised, "3. ")) ? "三个" : "两个";
+    revised = "有" + std::string(count) + "问题：\n" + revised;
   }
-  return x;
+  return revised;
 }
 
 std::string resolveVisibleTextReferences(std::string_view raw, std::string_view candidate,
                                          const InputContext& context, const RefineProfile& profile) {
-  std::string x(candidate);
-  if (!profile.includeContext || context.visibleText.empty()) return x;
+  std::string resolved(candidate);
+  if (!profile.includeContext || context.visibleText.empty()) return resolved;
   const std::string_view visible = context.visibleText;
 
-  if (contains(raw, "这个概念") && contains(x, "这个概念")) {
-    if (auto term = extractRecentConcept(visible); term && !contains(x, *term)) {
+  if (contains(raw, "这个概念") && contains(resolved, "这个概念")) {
+    if (auto term = extractRecentConcept(visible); term && !contains(resolved, *term)) {
       appLog("visible reference resolved concept=" + *term);
-      x = text::replaceLiteral(x, "这个概念", *term + "这个概念");
+      resolved = text::replaceLiteral(resolved, "这个概念", *term + "这个概念");
     }
   }
-  if (contains(raw, "第二点") && contains(x, "第二点") && !contains(x, "也就是")) {
+  if (contains(raw, "第二点") && contains(resolved, "第二点") && !contains(resolved, "也就是")) {
     if (auto item = extractEnumeratedItem(2, visible)) {
       appLog("visible reference resolved item2=" + *item);
-      x = text::replaceLiteral(x, "第二点", "第二点，也就是" + *item);
-      x = text::replaceLiteral(x, "也就是" + *item + "再", "也就是" + *item + "，再");
+      resolved = text::replaceLiteral(resolved, "第二点", "第二点，也就是" + *item);
+      resolved = text::replaceLiteral(resolved, "也就是" + *item + "再", "也就是" + *item + "，再");
     }
   }
-  if (contains(raw, "刚才那个方案") && contains(x, "刚才那个方案")) {
-    if (auto plan = extractRecentPlanName(visible); plan && !contains(x, *plan)) {
+  if (contains(raw, "刚才那个方案") && contains(resolved, "刚才那个方案")) {
+    if (auto plan = extractRecentPlanName(visible); plan && !contains(resolved, *plan)) {
       appLog("visible reference resolved plan=" + *plan);
-      x = text::replaceLiteral(x, "刚才那个方案", "刚才那个 " + *plan + " 方案");
+      resolved = text::replaceLiteral(resolved, "刚才那个方案", "刚才那个 " + *plan + " 方案");
     }
   }
-  return x;
+  return resolved;
 }
 
 std::optional<std::string> extractRecentConcept(std::string_view visible) {
@@ -161,14 +144,7 @@ std::optional<std::string> extractRecentConcept(std::string_view visible) {
   }
 
   static const Regex kSpeakerLabel("^(Assistant|User|AI|助手|用户)[:：]\\s*", Regex::kCaseInsensitive);
-  std::vector<std::string_view> lines;
-  for (std::size_t start = 0; start <= visible.size();) {
-    const auto end = visible.find('\n', start);
-    const auto stop = end == std::string_view::npos ? visible.size() : end;
-    lines.push_back(visible.substr(start, stop - start));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
+  const std::vector<std::string> lines = text::splitLines(visible);
   for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
     const std::string line = text::trim(kSpeakerLabel.replaceAll(*it, ""));
     if (line.empty()) continue;
@@ -209,20 +185,20 @@ std::optional<std::string> extractRecentPlanName(std::string_view visible) {
 }
 
 std::string preserveStanceAndStyle(std::string_view raw, std::string_view candidate) {
-  const std::string r = text::trim(raw);
-  std::string x = text::trim(candidate);
+  const std::string trimmedRaw = text::trim(raw);
+  std::string revised = text::trim(candidate);
   for (auto opener : kStanceOpeners) {
-    if (opener == "这个事情" && text::startsWith(x, "这件事")) {
-      x = regexReplaceAll(x, "^这件事", "这个事情");
+    if (opener == "这个事情" && text::startsWith(revised, "这件事")) {
+      revised = regexReplaceAll(revised, "^这件事", "这个事情");
       break;
     }
-    if (text::startsWith(r, opener) && !text::startsWith(x, opener)) {
-      x = std::string(opener) + x;
+    if (text::startsWith(trimmedRaw, opener) && !text::startsWith(revised, opener)) {
+      revised = std::string(opener) + revised;
       break;
     }
   }
-  for (const auto& [from, to] : kStanceRepairs) x = text::replaceLiteral(x, from, to);
-  return x;
+  for (const auto& [from, to] : kStanceRepairs) revised = text::replaceLiteral(revised, from, to);
+  return revised;
 }
 
 bool isTentativeOrQuestion(std::string_view value) {
@@ -247,18 +223,18 @@ std::string conservativeSpeechActFallback(std::string_view raw) {
 }
 
 std::string preserveSpeechAct(std::string_view raw, std::string_view candidate) {
-  const std::string r = text::trim(raw);
-  const std::string x = text::trim(candidate);
-  if (r.empty() || x.empty()) return x;
-  if (isTentativeOrQuestion(r) && !isTentativeOrQuestion(x)) {
-    appLog("speech act guard reverted tentative " + lengthNote(r, x));
-    return conservativeSpeechActFallback(r);
+  const std::string trimmedRaw = text::trim(raw);
+  const std::string trimmedCandidate = text::trim(candidate);
+  if (trimmedRaw.empty() || trimmedCandidate.empty()) return trimmedCandidate;
+  if (isTentativeOrQuestion(trimmedRaw) && !isTentativeOrQuestion(trimmedCandidate)) {
+    appLog("speech act guard reverted tentative " + lengthNote(trimmedRaw, trimmedCandidate));
+    return conservativeSpeechActFallback(trimmedRaw);
   }
-  if (hasSoftConsultationMarker(r) && !hasSoftConsultationMarker(x)) {
-    appLog("speech act guard reverted soft consultation " + lengthNote(r, x));
-    return conservativeSpeechActFallback(r);
+  if (hasSoftConsultationMarker(trimmedRaw) && !hasSoftConsultationMarker(trimmedCandidate)) {
+    appLog("speech act guard reverted soft consultation " + lengthNote(trimmedRaw, trimmedCandidate));
+    return conservativeSpeechActFallback(trimmedRaw);
   }
-  return x;
+  return trimmedCandidate;
 }
 
 bool candidateContainsNumberedList(std::string_view value) {
@@ -266,9 +242,12 @@ bool candidateContainsNumberedList(std::string_view value) {
   return regexSearch(value, "(?m)(^|\\n)\\s*1[\\.、]\\s*") && regexSearch(value, "(?m)(^|\\n)\\s*2[\\.、]\\s*");
 }
 
+// The raw-transcript counterpart of TextNormalizer::shouldPreserveEnumeratedReference, on
+// the same shared patterns: the raw text also counts who prepares an item as a reference,
+// and is a question when its final form ends with "？".
 bool rawLooksLikeEnumerationReference(std::string_view value) {
-  if (cachedRegex(kOrdinalPattern).countMatches(value) < 2) return false;
-  if (regexSearch(value, kReferenceVerbPattern) || regexSearch(value, kComparisonPattern)) return true;
+  if (!spoken::namesSeveralOrdinals(value)) return false;
+  if (spoken::referenceVerb().search(value) || spoken::comparison().search(value)) return true;
   return text::endsWith(TextNormalizer::normalizeFinal(value), "？");
 }
 
@@ -288,7 +267,7 @@ std::optional<std::string> extractLatestRevisionQuestion(std::string_view raw) {
 
 std::string preserveSemanticEnumerationIntent(std::string_view raw, std::string_view candidate) {
   if (!candidateContainsNumberedList(candidate) || !rawLooksLikeEnumerationReference(raw) ||
-      regexSearch(raw, kListIntentPattern)) {
+      spoken::listIntent().search(raw)) {
     return std::string(candidate);
   }
   appLog("semantic enumeration guard applied " + lengthNote(raw, candidate));

@@ -85,11 +85,11 @@ std::string_view structureLine(std::string_view mode) {
   return kStructureBalanced;
 }
 
-std::string_view sceneLine(std::string_view scene) {
-  if (scene == "chat" || scene == "work-chat" || scene == "ai-chat") return kSceneChat;
-  if (scene == "email") return kSceneEmail;
-  if (scene == "developer") return kSceneDeveloper;
-  if (scene == "browser") return kSceneBrowser;
+std::string_view sceneLine(InputScene scene) {
+  if (isChatScene(scene)) return kSceneChat;
+  if (scene == InputScene::email) return kSceneEmail;
+  if (scene == InputScene::developer) return kSceneDeveloper;
+  if (scene == InputScene::browser) return kSceneBrowser;
   return kSceneGeneral;
 }
 
@@ -154,7 +154,7 @@ std::string RefineProfile::systemPrompt(const InputContext& context) const {
   }
   for (auto line : kPromptOpeningLines) append(line);
   append(structureLine(structureMode));
-  append(sceneLine(context.scene()));
+  append(sceneLine(context.sceneKind()));
   append(outputLine(context.outputStyle()));
   for (auto line : kPromptClosingLines) append(line);
   return prompt;

@@ -10,6 +10,7 @@
 #include "core/regex.h"
 #include "core/unicode_text.h"
 #include "postprocess/contextual_rules.h"
+#include "postprocess/spoken_patterns.h"
 #include "postprocess/text_normalizer.h"
 
 namespace sorvane {
@@ -85,23 +86,23 @@ std::string preserveUserIntent(std::string_view raw, std::string_view candidate)
 bool isSupersededByExplicitCorrection(std::string_view token, std::string_view value) {
   if (token.empty()) return false;
   const Regex pattern("(?s)" + escapeForPattern(token) +
-                      "[^。！？\\n]{0,18}(?:不对|说错了|不是)[^。！？\\n]{0,18}(?:应该是|是|改成)?");
+                      "[^。！？\\n]{0,18}(?:" SORVANE_CORRECTION_WORDS ")[^。！？\\n]{0,18}" SORVANE_CORRECTION_VERB "?");
   return pattern.search(value);
 }
 
 std::string applyRawGuidedCorrections(std::string_view raw, std::string_view candidate) {
-  std::string x = text::trim(candidate);
+  std::string revised = text::trim(candidate);
   if (text::contains(raw, "先不要推到 GitHub") && text::contains(raw, "完全不要推到任何云端") &&
-      text::contains(x, "完全不要推到任何云端")) {
-    x = suffixFrom(x, "完全不要推到任何云端");
+      text::contains(revised, "完全不要推到任何云端")) {
+    revised = suffixFrom(revised, "完全不要推到任何云端");
   }
   if (text::contains(raw, "会议放到上午十点") || text::contains(raw, "会议放到上午10点")) {
-    x = text::replaceLiteral(x, "我把会议放到", "会议放到");
+    revised = text::replaceLiteral(revised, "我把会议放到", "会议放到");
   }
-  if (text::contains(raw, "发给 Edvin") && text::contains(raw, "发给 Tomas") && text::contains(x, "发给 Tomas")) {
-    x = suffixFrom(x, "发给 Tomas");
+  if (text::contains(raw, "发给 Edvin") && text::contains(raw, "发给 Tomas") && text::contains(revised, "发给 Tomas")) {
+    revised = suffixFrom(revised, "发给 Tomas");
   }
-  return x;
+  return revised;
 }
 
 bool candidateContainsNumberEquivalent(std::string_view token, std::string_view candidate) {
@@ -181,15 +182,15 @@ bool shouldPreferDeepSeek(std::string_view raw, const InputContext& context) {
 
 std::string runGuardChain(std::string_view raw, std::string_view candidate, const InputContext& context,
                           const RefineProfile& profile) {
-  std::string x = preserveUserIntent(raw, candidate);
-  x = applyRawGuidedCorrections(raw, x);
-  x = protectCriticalTokens(raw, x, context, profile);
-  x = applyContextualLocalRules(raw, x, context, profile);
-  x = resolveVisibleTextReferences(raw, x, context, profile);
-  x = preserveStanceAndStyle(raw, x);
-  x = preserveSpeechAct(raw, x);
-  x = preserveSemanticEnumerationIntent(raw, x);
-  std::string finalText = TextNormalizer::normalizeFinal(x);
+  std::string guarded = preserveUserIntent(raw, candidate);
+  guarded = applyRawGuidedCorrections(raw, guarded);
+  guarded = protectCriticalTokens(raw, guarded, context, profile);
+  guarded = applyContextualLocalRules(raw, guarded, context, profile);
+  guarded = resolveVisibleTextReferences(raw, guarded, context, profile);
+  guarded = preserveStanceAndStyle(raw, guarded);
+  guarded = preserveSpeechAct(raw, guarded);
+  guarded = preserveSemanticEnumerationIntent(raw, guarded);
+  std::string finalText = TextNormalizer::normalizeFinal(guarded);
   if (finalText.empty()) finalText = TextNormalizer::normalizeFinal(raw);
   return finalText;
 }
