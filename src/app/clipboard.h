@@ -1,0 +1,48 @@
+// The clipboard port of text insertion: a bounded snapshot of every format the clipboard
+// offers, an offer of our own text that tells when another program fetched it, an
+// ownership check confirmed with the display server, and a restore.
+//
+// The Linux adapter is platform/linux/qt_clipboard.h; tests use a fake. Used on the main
+// queue only; `onFetched` is called there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sorvane {
+
+struct ClipboardFormat {
+  std::string type;  // a MIME type such as "text/plain" or "text/html"
+  std::string data;
+  bool operator==(const ClipboardFormat&) const = default;
+};
+
+// What the clipboard held: its formats in the order the owner listed them. `complete`
+// is false when a format was left out because it could not be read within the bounds.
+struct ClipboardSnapshot {
+  std::vector<ClipboardFormat> formats;
+  bool complete = true;
+  bool empty() const { return formats.empty(); }
+};
+
+class Clipboard {
+ public:
+  using OfferId = uint64_t;  // 0 is never a valid offer
+  virtual ~Clipboard() = default;
+
+  // Every readable format of the current contents, bounded in time and size; housekeeping
+  // targets of the display server (TARGETS, TIMESTAMP, ...) are left out.
+  virtual ClipboardSnapshot snapshot() = 0;
+  // Replaces the clipboard with `text` as plain text. `onFetched` runs each time another
+  // program reads the text. Returns 0 when the clipboard could not be set.
+  virtual OfferId offerText(const std::string& text, std::function<void()> onFetched) = 0;
+  // True only while this very offer owns the clipboard, confirmed with the display
+  // server; a later copy of the same text by anyone (ourselves included) ends it.
+  virtual bool ownsOffer(OfferId offer) = 0;
+  // Replaces the clipboard with the snapshot's formats.
+  virtual void restore(const ClipboardSnapshot& snapshot) = 0;
+};
+
+}  // namespace sorvane
