@@ -1,0 +1,44 @@
+// The X11 key-synthesis adapter of text insertion: held modifiers from XQueryKeymap, the
+// focused window's WM_CLASS (input focus, walking up to the window that carries the
+// class; _NET_ACTIVE_WINDOW when the focus says nothing), and the paste chord through
+// XTest on its own Xlib connection.
+//
+// Each injected event is recorded in the shared `X11SyntheticKeys` first, so the raw
+// keyboard source drops it. Main queue only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/key_synthesis.h"
+
+typedef struct _XDisplay Display;
+
+namespace sorvane::platform {
+
+class X11SyntheticKeys;
+
+class X11KeySynthesis final : public KeySynthesis {
+ public:
+  // `synthetic` may be null (no keyboard source to tell).
+  explicit X11KeySynthesis(std::shared_ptr<X11SyntheticKeys> synthetic);
+  ~X11KeySynthesis() override;
+  X11KeySynthesis(const X11KeySynthesis&) = delete;
+  X11KeySynthesis& operator=(const X11KeySynthesis&) = delete;
+
+  // False without an X server or the XTest extension; then no chord can be sent.
+  bool available() const { return display_ && xtest_; }
+
+  bool userModifiersHeld() override;
+  std::vector<std::string> focusedWindowClasses() override;
+  bool sendPasteChord(PasteChord chord) override;
+
+ private:
+  Display* display_ = nullptr;
+  bool xtest_ = false;
+  std::shared_ptr<X11SyntheticKeys> synthetic_;
+  std::vector<unsigned> modifierKeycodes_;
+};
+
+}  // namespace sorvane::platform
