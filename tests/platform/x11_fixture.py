@@ -2,11 +2,13 @@
 # Fixture windows and clipboard owners for the X11 adapter tests (GTK 3).
 #   owner TEXT HTML   own the CLIPBOARD with UTF8_STRING, text/plain;charset=utf-8 and
 #                     text/html; prints "owned". With --on-demand it waits for a line
-#                     "take" on stdin first. Exits when stdin closes.
+#                     "take" on stdin first. Exits when stdin closes. --stall-html: the
+#                     HTML request hangs for 2 s; --html-bytes N: N bytes of HTML.
 #   entry CLASS TITLE a window with a GtkEntry and WM_CLASS CLASS; prints "text=..." on
 #                     every change and "key=..." for each key press with Control.
 #   plain CLASS TITLE the same window without an entry: it never reads the clipboard.
 import sys
+import time
 import warnings
 
 import gi
@@ -34,7 +36,7 @@ def watch_stdin(on_line):
                       GLib.IOCondition.IN | GLib.IOCondition.HUP, ready)
 
 
-def owner(text, html, on_demand):
+def owner(text, html, on_demand, stall_html):
     widget = Gtk.Invisible()
     clipboard = Gdk.Atom.intern("CLIPBOARD", False)
     targets = [("UTF8_STRING", 1), ("text/plain;charset=utf-8", 1), ("text/html", 2)]
@@ -45,10 +47,12 @@ def owner(text, html, on_demand):
             Gtk.selection_add_target(widget, clipboard, Gdk.Atom.intern(name, False), info)
         say("owned")
 
-    def get(w, data, info, time):
+    def get(w, data, info, stamp):
         if info == 1:
             data.set(data.get_target(), 8, text.encode())
         else:
+            if stall_html:
+                time.sleep(2)
             data.set(Gdk.Atom.intern("text/html", False), 8, html.encode())
 
     widget.connect("selection-get", get)
@@ -85,9 +89,12 @@ def window(wm_class, title, with_entry):
 
 mode = sys.argv[1]
 if mode == "owner":
-    on_demand = "--on-demand" in sys.argv
-    args = [a for a in sys.argv[2:] if a != "--on-demand"]
-    owner(args[0], args[1], on_demand)
+    flags = [a for a in sys.argv[2:] if a.startswith("--")]
+    args = [a for a in sys.argv[2:] if not a.startswith("--")]
+    html = args[1]
+    if "--html-bytes" in flags:
+        html = "x" * int(args[2])
+    owner(args[0], html, "--on-demand" in flags, "--stall-html" in flags)
 else:
     window(sys.argv[2], sys.argv[3], mode == "entry")
 Gtk.main()
