@@ -19,7 +19,7 @@ struct BoundCase {
 };
 
 TEST(ClipboardSnapshot, AStalledOwnerOrAHugeFormatLeavesThatFormatOutQuickly) {
-  if (!testing::haveX11()) GTEST_SKIP() << "needs an X server";
+  if (!testing::haveX11()) GTEST_SKIP() << testing::kNeedsPrivateX;
   const std::vector<BoundCase> cases = {
       {"stalled owner", {"owner", "user text", "<b>never</b>", "--stall-html"}},
       {"80 MB of html", {"owner", "user text", "-", "80000000", "--html-bytes"}},
@@ -40,7 +40,7 @@ TEST(ClipboardSnapshot, AStalledOwnerOrAHugeFormatLeavesThatFormatOutQuickly) {
 }
 
 TEST(ClipboardSnapshot, EveryFormatOfAResponsiveOwnerWithoutHousekeepingTargets) {
-  if (!testing::haveX11()) GTEST_SKIP() << "needs an X server";
+  if (!testing::haveX11()) GTEST_SKIP() << testing::kNeedsPrivateX;
   Fixture owner({"owner", "用户 text", "<b>user</b>"});
   ASSERT_TRUE(owner.waitFor("owned"));
   platform::QtClipboard clipboard;

@@ -32,7 +32,7 @@ constexpr const char* kUserHtml = "<b>user</b> html";
 class PasteIntoWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::haveX11()) GTEST_SKIP() << "needs an X server";
+    if (!testing::haveX11()) GTEST_SKIP() << testing::kNeedsPrivateX;
     dispatcher_ = makeQtDispatcher(SystemClock::instance());
     inserter_.emplace(*dispatcher_, std::make_unique<platform::QtClipboard>(),
                       std::make_unique<platform::X11KeySynthesis>(

@@ -30,7 +30,7 @@ void pause(int ms) { waitUntil([] { return false; }, std::chrono::milliseconds(m
 class X11Keyboard : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::haveX11()) GTEST_SKIP() << "needs an X server";
+    if (!testing::haveX11()) GTEST_SKIP() << testing::kNeedsPrivateX;
     dispatcher = makeQtDispatcher(SystemClock::instance());
     synthetic = std::make_shared<platform::X11SyntheticKeys>(SystemClock::instance());
     source.emplace(synthetic);
