@@ -168,7 +168,11 @@ std::optional<std::string> extractRecentConcept(std::string_view visible) {
 }
 
 std::optional<std::string> extractEnumeratedItem(int number, std::string_view visible) {
-  const Regex pattern("(?m)^\\s*" + std::to_string(number) + "[\\.、)]\\s*([^\\n。；;]{2,80})");
+  // Only blanks that are not line breaks may stand before the number: "^\s*" would let
+  // every line start retry the run of blank lines after it, quadratic on a screen of them.
+  // Either way the match begins at the line the number is on.
+  const Regex pattern("(?m)^[^\\S\\n\\x{B}\\f\\r\\x{85}\\x{2028}\\x{2029}]*" + std::to_string(number) +
+                      "[\\.、)]\\s*([^\\n。；;]{2,80})");
   auto matches = pattern.allMatches(visible);
   if (matches.empty()) return std::nullopt;
   static const Regex kLeadingVerb("^(做|支持|增加|优化|升级|实现|接入)");

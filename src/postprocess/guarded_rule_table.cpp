@@ -1,5 +1,6 @@
 #include "postprocess/guarded_rule_table.h"
 
+#include <algorithm>
 #include <bitset>
 
 #include "core/unicode_text.h"
@@ -11,6 +12,54 @@ bool isAsciiAlnum(UChar32 c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+bool isHexDigit(UChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isOctalDigit(UChar c) { return c >= '0' && c <= '7'; }
+
+// Index just past the escape that starts at `i` (a backslash), for every escape form of
+// ICU patterns: \uhhhh, \Uhhhhhhhh, \xhh, \x{h...}, \0ooo, \cX, \N{name}, \p{..}, \pL,
+// \k<name>, \Q...\E, and a backslash before any other single character.
+int32_t escapeEnd(const icu::UnicodeString& p, int32_t i) {
+  const int32_t n = p.length();
+  if (i + 1 >= n) return n;
+  const UChar32 c = p.char32At(i + 1);
+  const int32_t j = i + 1 + U16_LENGTH(c);
+  auto upTo = [&](UChar close) {
+    const int32_t at = p.indexOf(close, j);
+    return at < 0 ? n : at + 1;
+  };
+  auto digits = [&](int32_t most, bool (*isDigit)(UChar)) {
+    int32_t k = j;
+    while (k < n && k - j < most && isDigit(p.charAt(k))) ++k;
+    return k;
+  };
+  const bool braced = j < n && p.charAt(j) == u'{';
+  switch (c) {
+    case u'p':
+    case u'P':
+      return braced ? upTo(u'}') : std::min(j + 1, n);
+    case u'N':
+      return braced ? upTo(u'}') : j;
+    case u'x':
+      return braced ? upTo(u'}') : digits(2, isHexDigit);
+    case u'u':
+      return digits(4, isHexDigit);
+    case u'U':
+      return digits(8, isHexDigit);
+    case u'0':
+      return digits(3, isOctalDigit);
+    case u'c':
+      return std::min(j + 1, n);
+    case u'k':
+      return j < n && p.charAt(j) == u'<' ? upTo(u'>') : j;
+    case u'Q': {
+      const int32_t end = p.indexOf(u"\\E", j);
+      return end < 0 ? n : end + 2;
+    }
+    default:
+      return j;
+  }
+}
+
 // Index just past the character class that opens at `i` (a "[" ), nested classes and
 // escapes included; the pattern length when it never closes.
 int32_t skipClass(const icu::UnicodeString& p, int32_t i) {
@@ -19,7 +68,7 @@ int32_t skipClass(const icu::UnicodeString& p, int32_t i) {
   while (i < n) {
     const UChar c = p.charAt(i);
     if (c == u'\\') {
-      i += 2;
+      i = escapeEnd(p, i);
       continue;
     }
     if (c == u'[') ++depth;
@@ -36,7 +85,7 @@ int32_t skipGroup(const icu::UnicodeString& p, int32_t i) {
   while (i < n) {
     const UChar c = p.charAt(i);
     if (c == u'\\') {
-      i += 2;
+      i = escapeEnd(p, i);
       continue;
     }
     if (c == u'[') {
@@ -94,12 +143,12 @@ Prefilter derivePrefilter(std::string_view pattern, unsigned flags) {
     if (c == u'\\') {
       if (i + 1 >= n) return {};
       const UChar32 next = p.char32At(i + 1);
+      // A back reference (\1, \12) repeats text of its group, and digits after it may
+      // belong to its number: such a row has no required text.
+      if (next >= u'1' && next <= u'9') return {};
       if (isAsciiAlnum(next)) {
-        i += 2;
-        if ((next == u'p' || next == u'P' || next == u'x' || next == u'N') && i < n && p.charAt(i) == u'{') {
-          const int32_t close = p.indexOf(u'}', i);
-          i = close < 0 ? n : close + 1;
-        }
+        // A class, an anchor, a code point or a named character: never plain text here.
+        i = escapeEnd(p, i);
         endRun();
       } else {
         i += 1 + U16_LENGTH(next);

@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include "core/edit_distance.h"
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer.h"
 
@@ -71,20 +72,21 @@ std::string encode(std::string_view value) {
   const std::string normalized = TextNormalizer::normalizeInput(value);
   if (normalized.empty()) return {};
   std::string out;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(normalized.data());
-  const int32_t length = static_cast<int32_t>(normalized.size());
-  for (int32_t i = 0; i < length;) {
-    const int32_t start = i;
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
+  // One token per user-perceived character: "👍🏽" or a decomposed "é" is one token.
+  for (const std::string& cluster : text::graphemeClusters(normalized)) {
     if (!out.empty()) out += " / ";
+    const auto* bytes = reinterpret_cast<const uint8_t*>(cluster.data());
+    const auto length = static_cast<int32_t>(cluster.size());
+    int32_t next = 0;
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    const bool single = next == length;
     if (c >= 0 && text::isWhiteSpace(c)) {
       out += '/';
-    } else if (auto code = c >= 0 ? lookup(c) : std::string_view{}; !code.empty()) {
+    } else if (auto code = c >= 0 && single ? lookup(c) : std::string_view{}; !code.empty()) {
       out += render(code);
     } else {
-      out += bytesToken(std::string_view(normalized).substr(static_cast<std::size_t>(start),
-                                                            static_cast<std::size_t>(i - start)));
+      out += bytesToken(cluster);
     }
   }
   return out;

@@ -45,7 +45,8 @@ std::string trimFinalLines(std::string_view text) {
 
 std::string addTerminalPunctuationIfNeeded(std::string_view text) {
   static const Regex han(R"(\p{Han})");
-  static const Regex capitalStart("^[A-Z]");
+  // A capital Latin letter, accented ones (É, Ö, Å) included.
+  static const Regex capitalStart(R"(^[\p{Lu}&&\p{Script=Latin}])");
   const std::string t = text::trim(text);
   if (detail::hasNewline(t) || text::graphemeCount(t) < 8) return std::string(text);
   for (std::string_view mark : {"。", "！", "？", ".", "!", "?"}) {

@@ -84,8 +84,30 @@ TEST(VisibleTextReferences, ExtractorsFollowTheirOrder) {
   EXPECT_EQ(extractEnumeratedItem(2, "1. 甲乙\n2) 接入 语音"), "语音");
   EXPECT_EQ(extractEnumeratedItem(2, "2.支持"), std::nullopt);  // only the verb
   EXPECT_EQ(extractEnumeratedItem(3, "1. 甲乙"), std::nullopt);
+  EXPECT_EQ(extractEnumeratedItem(2, "说明\n\t 2、接入语音"), "语音");
   EXPECT_EQ(extractRecentPlanName("nova-3 multilingual。"), "nova-3 multilingual");
   EXPECT_EQ(extractRecentPlanName("Nova-2"), std::nullopt);
+}
+
+std::string repeated(std::string_view unit, std::size_t chars) {
+  std::string out;
+  while (text::graphemeCount(out) < chars) out += unit;
+  return out;
+}
+
+// The costly extractor patterns on the longest visible text a context carries (3600
+// characters) and on four times that: each finds its answer within the match time limit.
+TEST(VisibleTextReferences, LongScreenTextStaysWithinTheMatchLimit) {
+  for (std::size_t chars : {std::size_t{3600}, std::size_t{14400}}) {
+    LogCapture log;
+    // Blank lines before the item: "^\s*" would retry every run of them.
+    EXPECT_EQ(extractEnumeratedItem(2, repeated("\n ", chars) + "\n2. 支持上下文注入"), "上下文注入") << chars;
+    EXPECT_EQ(extractEnumeratedItem(2, repeated("\n", chars) + "2) 接入 语音"), "语音") << chars;
+    // A definition after a long run of term characters, which no line rule can take.
+    EXPECT_EQ(extractRecentConcept(repeated("abcdefghij", chars) + " Milvus是开源库"), "Milvus") << chars;
+    EXPECT_EQ(extractRecentConcept(repeated("字", chars) + "，语义切分这个概念"), "语义切分") << chars;
+    EXPECT_EQ(log.count("match time limit"), 0u) << chars;
+  }
 }
 
 TEST(StanceAndStyle, OpenersAndRepairs) {

@@ -38,6 +38,18 @@ TEST(GuardedRuleTable, DerivesTheTextEveryMatchContains) {
            {R"([^\n：:]\n1\. )", "1. "},  // an escaped \n is not taken as plain text
            {R"(\Qabc\E)", ""},
            {"abc(?i)def", ""},
+           // Every escape form of a code point, a control or a property is one element,
+           // never plain text: the digits or letters after it stay out of the literal.
+           {R"(\x41\x42字字)", "字字"},
+           {R"(\u0041BC)", "BC"},
+           {R"(\U0001F600好)", "好"},
+           {R"(\0101ab)", "ab"},
+           {R"(\cAxy)", "xy"},
+           {R"(\pLabc)", "abc"},
+           {R"(\N{DIGIT ONE}23)", "23"},
+           {R"(\k<n>abc)", "abc"},
+           // Digits after a back reference may belong to its number.
+           {R"((\w)\1abc)", ""},
        }) {
     EXPECT_EQ(literalOf(c.pattern), c.literal) << c.pattern;
   }
@@ -70,6 +82,18 @@ TEST(GuardedRuleTable, SameResultAsRunningEveryRow) {
     for (int i = 0; i < length; ++i) input += alphabet[random() % alphabet.size()];
     EXPECT_EQ(guarded.apply(input), plain.apply(input)) << input;
   }
+}
+
+// A row spelt with escapes still runs on the text it matches.
+TEST(GuardedRuleTable, EscapedRowsStillRun) {
+  const std::array<ReplaceRule, 4> rules{{
+      {R"(\x41\x{42}C)", "[abc]"},
+      {R"(\u4E00二)", "[12]"},
+      {R"(\0141\cIb)", "[a-tab-b]"},
+      {R"((\w)\1x)", "[double]"},
+  }};
+  const GuardedRuleTable table(rules);
+  EXPECT_EQ(table.apply(std::string_view("ABC 一二 a\tb zzx")), "[abc] [12] [a-tab-b] [double]");
 }
 
 TEST(GuardedRuleTable, ExplicitAlternativesGateTheRow) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/unicode_text.h"
 #include "postprocess/chat_completions.h"
 #include "postprocess/mode_prompts.h"
@@ -126,6 +128,20 @@ TEST(MorseCipher, LatinBytesAndSpaces) {
   EXPECT_TRUE(text::contains(meeting, "----·")) << meeting;
   EXPECT_TRUE(text::contains(meeting, " / / / ----· / / / ")) << meeting;
   EXPECT_TRUE(meeting.starts_with("---··-·- -·----·· -······· / ")) << meeting;
+}
+
+// A token per user-perceived character: an emoji with its skin-tone modifier and a letter
+// with a combining accent are one token each, their bytes joined by spaces.
+TEST(MorseCipher, OneTokenPerCharacter) {
+  auto tokens = [](const std::string& encoded) { return text::graphemeCount(encoded) == 0 ? 0 : 1 + std::count(encoded.begin(), encoded.end(), '/'); };
+  const std::string thumb = MorseCipher::encode("👍🏽");  // 4 + 4 bytes
+  EXPECT_EQ(tokens(thumb), 1) << thumb;
+  EXPECT_EQ(std::count(thumb.begin(), thumb.end(), ' '), 7) << thumb;
+  const std::string accented = MorseCipher::encode("e\u0301");  // 1 + 2 bytes, not the letter E
+  EXPECT_EQ(std::count(accented.begin(), accented.end(), ' '), 2) << accented;
+  EXPECT_FALSE(text::contains(accented, "/")) << accented;
+  EXPECT_EQ(tokens(MorseCipher::encode("a👍🏽b")), 3);
+  EXPECT_TRUE(MorseCipher::encode("a👍🏽b").starts_with("·- / ")) << MorseCipher::encode("a👍🏽b");
 }
 
 }  // namespace

@@ -7,28 +7,20 @@
 
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer.h"
+#include "support/text_pairs.h"
 
 namespace sorvane {
 namespace {
 
 namespace tn = TextNormalizer;
-
-struct Pair {
-  const char* input;
-  const char* expected;
-};
+using testing::expectPairs;
+using testing::Pair;
 
 // `count` different Han characters.
 std::string hanRun(int count) {
   icu::UnicodeString u;
   for (int i = 0; i < count; ++i) u.append(static_cast<UChar32>(0x4E00 + 7 * i));
   return text::toUtf8(u);
-}
-
-void expectPairs(std::string (*function)(std::string_view), const std::vector<Pair>& pairs) {
-  for (const Pair& pair : pairs) {
-    EXPECT_EQ(function(pair.input), pair.expected) << "input: " << pair.input;
-  }
 }
 
 TEST(TextNormalizerInput, CleansWhitespaceDoublesAndRepeats) {

@@ -8,22 +8,14 @@
 
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer.h"
+#include "support/text_pairs.h"
 
 namespace sorvane {
 namespace {
 
 namespace tn = TextNormalizer;
-
-struct Pair {
-  const char* input;
-  const char* expected;
-};
-
-void expectPairs(std::string (*function)(std::string_view), const std::vector<Pair>& pairs) {
-  for (const Pair& pair : pairs) {
-    EXPECT_EQ(function(pair.input), pair.expected) << "input: " << pair.input;
-  }
-}
+using testing::expectPairs;
+using testing::Pair;
 
 std::string withoutBlankLines(std::string text) { return text::replaceLiteral(text, "\n\n", ""); }
 
@@ -71,6 +63,12 @@ TEST(TextNormalizerFinal, TerminalMarkNeedsEnoughCharacters) {
       {"This line has exactly 25c", "This line has exactly 25c."},
       {"This line has exactly 24", "This line has exactly 24"},
       {"lowercase sentence that is long enough", "lowercase sentence that is long enough"},
+      // Accented capitals start an English sentence too.
+      {"Ångström units appear in the second chart", "Ångström units appear in the second chart."},
+      {"Élan is what the second chart is missing", "Élan is what the second chart is missing."},
+      {"Ökonomie and the second chart agree here", "Ökonomie and the second chart agree here."},
+      // A capital of another script is not a Latin sentence start.
+      {"Ωmega is the last letter in that alphabet", "Ωmega is the last letter in that alphabet"},
   });
   EXPECT_EQ(text::graphemeCount("This line has exactly 25c"), 25u);
 }
@@ -239,11 +237,16 @@ TEST(TextNormalizerRobustness, RandomMixesFinish) {
     const int length = 1 + static_cast<int>(random() % 400);
     for (int i = 0; i < length; ++i) input += alphabet[random() % alphabet.size()];
     const std::string clean = text::sanitizeUtf8(input);
+    const std::string basic = tn::normalizeInput(clean);
     const std::string final = tn::normalizeFinal(input);
     EXPECT_EQ(text::sanitizeUtf8(final), final);
-    // Pure: the same input gives the same output.
+    // The basic cleanup gives one trimmed line of valid text.
+    EXPECT_EQ(text::sanitizeUtf8(basic), basic);
+    EXPECT_EQ(text::trim(basic), basic);
+    EXPECT_EQ(basic.find_first_of("\r\n"), std::string::npos) << basic;
+    // Pure: the same input gives the same output, whatever ran in between.
     EXPECT_EQ(tn::normalizeFinal(input), final);
-    EXPECT_EQ(tn::normalizeInput(clean), tn::normalizeInput(clean));
+    EXPECT_EQ(tn::normalizeInput(clean), basic);
   }
 }
 
