@@ -300,23 +300,30 @@ TEST_F(QtHttpClientTest, ARequestCarryingACredentialDoesNotFollowRedirects) {
     const char* name;
     HttpHeaders headers;
     int status;
-    std::size_t requests;
+    bool followed;
   };
   const Case cases[] = {
-      {"no credential", {{"Accept", "application/json"}}, 200, 2},
-      {"authorization", {{"Authorization", "Bearer sk-secret"}}, 302, 1},
-      {"api key header", {{"X-Api-Key", "sk-secret"}}, 302, 1},
-      {"cookie", {{"Cookie", "session=1"}}, 302, 1},
+      {"no credential", {{"Accept", "application/json"}}, 200, true},
+      {"authorization", {{"Authorization", "Bearer sk-secret"}}, 302, false},
+      {"api key header", {{"X-Api-Key", "sk-secret"}}, 302, false},
+      {"cookie", {{"Cookie", "session=1"}}, 302, false},
+  };
+  // Counted by path: Qt may send a request once more when a kept-alive connection closes
+  // under it, so the total number of requests is not exact.
+  auto redirectedRequests = [&] {
+    const auto all = server.requests();
+    return std::count_if(all.begin(), all.end(),
+                         [](const LoopbackRequest& r) { return r.path == "/elsewhere"; });
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::size_t before = server.requestCount();
+    const auto before = redirectedRequests();
     auto sent = request("GET", server.url("/start"));
     sent.headers = c.headers;
     const HttpOutcome outcome = exchange(sent);
     ASSERT_TRUE(std::holds_alternative<HttpResponse>(outcome)) << std::get<HttpError>(outcome).description;
     EXPECT_EQ(std::get<HttpResponse>(outcome).status, c.status);
-    EXPECT_EQ(server.requestCount() - before, c.requests);
+    EXPECT_EQ(redirectedRequests() - before > 0, c.followed);
   }
 }
 
