@@ -1,13 +1,6 @@
 #include "core/turn_metrics.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "core/clock.h"
 #include "core/log.h"
@@ -114,27 +107,6 @@ bool TurnMetrics::finish(std::string_view status) {
   }
   appLog("metrics wrote " + metricsFolder_ + "/" + std::string(kFileName));
   return true;
-}
-
-std::optional<std::string> appendLineToFile(const std::string& folder, const std::string& fileName,
-                                            const std::string& line) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) return "cannot create folder " + folder + ": " + error.message();
-  const std::string path = folder + "/" + fileName;
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return "cannot open " + path + ": " + std::strerror(errno);
-  std::string bytes = line + "\n";
-  ssize_t n;
-  do {
-    n = ::write(fd, bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  int savedErrno = errno;
-  ::close(fd);
-  if (n != static_cast<ssize_t>(bytes.size())) {
-    return "cannot write " + path + ": " + (n < 0 ? std::strerror(savedErrno) : "short write");
-  }
-  return std::nullopt;
 }
 
 }  // namespace sorvane

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "core/private_files.h"
 
 namespace sorvane {
 
@@ -55,10 +56,5 @@ class TurnMetrics {
   std::map<std::string, int64_t> marks_;
   Json values_ = Json::object();
 };
-
-// Creates `folder` and its parents (mode 0700 for new ones); appends `line` plus "\n"
-// with one write. Returns an error description, or nothing on success.
-std::optional<std::string> appendLineToFile(const std::string& folder, const std::string& fileName,
-                                            const std::string& line);
 
 }  // namespace sorvane

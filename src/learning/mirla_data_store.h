@@ -147,19 +147,24 @@ class MirlaDataStore {
                                                               const MirlaFeedbackAnalysis& analysis);
 
  private:
-  struct LoadedDictionary;
+  struct LoadedDictionary {
+    DictionaryFile file;
+    bool damaged = false;  // exists but did not decode (fully): keep it aside before saving
+  };
   LoadedDictionary loadDictionaryLocked();
-  void saveDictionaryLocked(const DictionaryFile& file, const LoadedDictionary& loaded);
-  std::optional<MirlaDictionaryTerm> addTermLocked(std::string_view term, std::string_view source,
-                                                   const std::optional<std::string>& reason);
-  void appendLocked(const std::string& fileName, const std::string& line);
+  // Saves `loaded.file`, keeping a damaged file aside first (then `damaged` clears).
+  void saveDictionaryLocked(LoadedDictionary& loaded);
+  std::optional<MirlaDictionaryTerm> addTermLocked(LoadedDictionary& loaded, std::string_view term,
+                                                   std::string_view source, const std::optional<std::string>& reason);
+  void appendLocked(std::string_view fileName, const std::string& line);
   template <typename Record, typename Decode>
-  std::vector<Record> readLastLocked(const std::string& fileName, std::size_t limit, Decode decode);
-  void ensureFolderLocked();
-  // Logs `message` unless the same problem (`key`) was logged before.
+  std::vector<Record> readLastLocked(std::string_view fileName, std::size_t limit, Decode decode);
+  MirlaFeedbackEntry feedbackRecord(std::string_view rawText, std::string_view finalText, std::string_view editedText,
+                                    const InputContext& context, std::optional<std::string> turnID,
+                                    std::optional<std::string> audioPath) const;
+  // Logs `message` unless the same problem (`key`) was logged before and has not cleared.
   void logOnce(const std::string& key, const std::string& message);
   void clearLogged(const std::string& key);
-  std::optional<std::string> newFeedbackIDLocked();
 
   Dispatcher& dispatcher_;
   SerialQueue& queue_;

@@ -110,6 +110,9 @@ struct MirlaDashboardStats {
 // --- stored text limits (characters) ---
 inline constexpr std::size_t kRawTextLimit = 2600;        // longer: first 1300 + "..." + last 1297
 inline constexpr std::size_t kDeliveredTextLimit = 3600;  // longer: first 1800 + "..." + last 1797
+// `text` when it has at most `limit` characters, else its first limit/2 characters,
+// "..." and its last limit - limit/2 - 3 (exactly `limit` characters in all).
+std::string clipAroundEllipsis(std::string_view text, std::size_t limit);
 std::string clipRawText(std::string_view text);
 std::string clipDeliveredText(std::string_view text);
 
