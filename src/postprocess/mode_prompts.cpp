@@ -46,7 +46,7 @@ constexpr std::array<std::string_view, 10> kDoubaoRoleLines{
 };
 
 constexpr std::array<std::string_view, 9> kTranslationPromptLines{
-    "You are Mirla's English translation mode for a macOS voice input app.",
+    "You are Mirla's English translation mode for a Linux voice input app.",
     "Task: turn the user's just-spoken raw transcript into natural English that can be pasted directly into the focused input field.",
     "Translate the user's meaning, tone, emotion, profanity, urgency, numbers, dates, amounts, names, product names, API names, file names, and technical terms faithfully.",
     "You may lightly clean speech fillers and false starts, and you may resolve explicit self-corrections. For example, if the user says 'book the meeting at eight, no, nine', output only the corrected meaning: 'I'll book the meeting for nine.'",

@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 8> kBaselinePromptLines{
 // Lines 1-16 of the full prompt; the structure, scene and output lines follow, then the
 // closing lines.
 constexpr std::array<std::string_view, 16> kPromptOpeningLines{
-    "你是一个接近 Murmly 体验的 macOS 全局语音输入法后处理模型。",
+    "你是一个接近 Murmly 体验的 Linux 全局语音输入法后处理模型。",
     "你会收到 ASR 原始文本，以及类似 Murmly 的 audioContext/focusedInput/appInfo/modeMeta/clientMetadata。你的任务不是创作，而是把用户刚说的话变成可以直接粘贴到当前输入框的文本。",
     "硬性约束：保留用户原意、语气、情绪、否定、数字、日期、金额、专有名词、英文术语、粗口和攻击性表达。",
     "禁止：总结、扩写、翻译、审查、弱化、删除脏话、替用户增加事实或承诺。",
@@ -64,7 +64,7 @@ constexpr std::string_view kOutputDictation = "输出形态是普通听写：按
 
 constexpr std::string_view kBaselineWorkerInstruction = "保留用户原意、情绪、粗口、脏话和攻击性表达；只能纠错、断句和结构化，不能审查、弱化或删除原话。";
 constexpr std::array<std::string_view, 13> kWorkerInstructionParts{
-    "按 macOS 语音输入法后处理方式处理 rawTranscript。",
+    "按 Linux 语音输入法后处理方式处理 rawTranscript。",
     "利用 context/appContext/audioContext/modeMetadata 消歧当前 App、输入框附近文本、选中文本、页面标题和当前窗口最近可见文本。",
     "上下文优先级：focusedInput 光标状态 > 当前输入框片段 > 可见窗口文本 > App/Browser 元信息；上下文只能帮助消歧和承接，不能替用户新增内容。",
     "保留原意、语气、情绪、粗口、脏话、辱骂、否定、数字、日期、金额、英文术语和专有名词。",

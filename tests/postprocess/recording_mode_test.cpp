@@ -59,7 +59,7 @@ TEST(ModePrompts, StylePromptShapes) {
   EXPECT_EQ(std::count(doubao.begin(), doubao.end(), '\n'), 12);
 
   const std::string translation = translationSystemPrompt(InputContext{});
-  EXPECT_TRUE(translation.starts_with("You are Mirla's English translation mode for a macOS voice input app.\n"));
+  EXPECT_TRUE(translation.starts_with("You are Mirla's English translation mode for a Linux voice input app.\n"));
   EXPECT_TRUE(translation.ends_with("Output only JSON: {\"text\":\"final English text\"}.\nCurrent scene: general. Output style: dictation_text."));
 }
 

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "core/unicode_text.h"
+#include "postprocess/mode_prompts.h"
+#include "postprocess/recording_mode.h"
 #include "postprocess/refine_profile.h"
 
 namespace sorvane {
@@ -54,7 +60,7 @@ TEST(RefineProfile, SystemPromptGolden) {
   const InputContext developer = contextWithBundle("org.gnome.Terminal");
 
   EXPECT_EQ(RefineProfile::named().systemPrompt(workChat),
-      "你是一个接近 Murmly 体验的 macOS 全局语音输入法后处理模型。\n"
+      "你是一个接近 Murmly 体验的 Linux 全局语音输入法后处理模型。\n"
       "你会收到 ASR 原始文本，以及类似 Murmly 的 audioContext/focusedInput/appInfo/modeMeta/clientMetadata。你的任务不是创作，而是把用户刚说的话变成可以直接粘贴到当前输入框的文本。\n"
       "硬性约束：保留用户原意、语气、情绪、否定、数字、日期、金额、专有名词、英文术语、粗口和攻击性表达。\n"
       "禁止：总结、扩写、翻译、审查、弱化、删除脏话、替用户增加事实或承诺。\n"
@@ -78,7 +84,7 @@ TEST(RefineProfile, SystemPromptGolden) {
       "如果原文很短或是强情绪表达，宁可少改，也不要过度润色。\n"
       "输出只返回 JSON：{\"text\":\"最终文本\"}");
   EXPECT_EQ(RefineProfile::named("context-structure").systemPrompt(developer),
-      "你是一个接近 Murmly 体验的 macOS 全局语音输入法后处理模型。\n"
+      "你是一个接近 Murmly 体验的 Linux 全局语音输入法后处理模型。\n"
       "你会收到 ASR 原始文本，以及类似 Murmly 的 audioContext/focusedInput/appInfo/modeMeta/clientMetadata。你的任务不是创作，而是把用户刚说的话变成可以直接粘贴到当前输入框的文本。\n"
       "硬性约束：保留用户原意、语气、情绪、否定、数字、日期、金额、专有名词、英文术语、粗口和攻击性表达。\n"
       "禁止：总结、扩写、翻译、审查、弱化、删除脏话、替用户增加事实或承诺。\n"
@@ -141,9 +147,35 @@ TEST(RefineProfile, WorkerInstruction) {
   EXPECT_EQ(RefineProfile::named("baseline").workerInstruction(workChat),
             "保留用户原意、情绪、粗口、脏话和攻击性表达；只能纠错、断句和结构化，不能审查、弱化或删除原话。");
   const std::string instruction = RefineProfile::named("context-lite").workerInstruction(workChat);
-  EXPECT_TRUE(instruction.starts_with("按 macOS 语音输入法后处理方式处理 rawTranscript。 利用 context/"));
+  EXPECT_TRUE(instruction.starts_with("按 Linux 语音输入法后处理方式处理 rawTranscript。 利用 context/"));
   EXPECT_TRUE(instruction.ends_with(
       "不要随意翻成中文。 场景=work-chat，输出形态=direct_chat_reply，结构化策略=conservative。"));
+}
+
+}  // namespace
+}  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+// The texts a model reads describe this system as a Linux input method, nowhere another
+// platform's.
+TEST(RefineProfile, PromptsNameLinux) {
+  const InputContext context = contextWithBundle("org.gnome.Terminal");
+  std::vector<std::string> prompts;
+  for (const char* id : {"baseline", "context-lite", "context-policy-v7-murmly-structured", "local-only"}) {
+    const RefineProfile profile = RefineProfile::named(id);
+    prompts.push_back(profile.systemPrompt(context));
+    prompts.push_back(profile.workerInstruction(context));
+  }
+  prompts.push_back(translationSystemPrompt(context));
+  for (VoiceStylePreset preset : VoiceStylePreset::all()) prompts.push_back(styleSystemPrompt(preset, context));
+  for (const std::string& prompt : prompts) {
+    EXPECT_FALSE(text::containsCaseInsensitive(prompt, "macos")) << prompt;
+    EXPECT_FALSE(text::containsCaseInsensitive(prompt, "mac ")) << prompt;
+  }
+  EXPECT_TRUE(text::contains(RefineProfile::named().systemPrompt(context), "Linux 全局语音输入法"));
+  EXPECT_TRUE(text::contains(translationSystemPrompt(context), "for a Linux voice input app"));
 }
 
 }  // namespace
