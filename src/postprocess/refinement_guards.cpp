@@ -20,6 +20,24 @@ constexpr std::array<std::string_view, 17> kProfanity{
     "你妈了个逼", "你妈", "妈的", "他妈", "他妈的", "操你", "操", "艹", "草",
     "傻逼",       "煞笔", "逼",   "滚蛋", "滚",     "去死", "混蛋", "王八蛋"};
 
+// Common words that contain a one-character profanity term (操, 草, 逼, 滚) without being
+// profane: "操作" or "草稿" in the raw text is no profanity a model must keep.
+constexpr std::array<std::string_view, 22> kWordsAroundShortProfanity{
+    "操作", "操心", "体操", "操场", "操控", "操纵", "草稿", "草原", "草地", "花草", "起草",
+    "草案", "草莓", "稻草", "滚动", "翻滚", "滚烫", "滚筒", "逼近", "逼真", "逼迫", "威逼"};
+
+// The text with those words blanked out, where the one-character terms are looked for.
+std::string withoutWordsAroundShortProfanity(std::string_view text) {
+  std::string out(text);
+  for (std::string_view word : kWordsAroundShortProfanity) out = text::replaceLiteral(out, word, " ");
+  return out;
+}
+
+bool containsProfanityTerm(std::string_view text, std::string_view shortFormText, std::string_view term) {
+  const bool oneCharacter = text::graphemeCount(term) == 1;
+  return text::containsCaseInsensitive(oneCharacter ? shortFormText : text, term);
+}
+
 constexpr std::string_view kNumberPattern =
     "\\d+(?:[.:]\\d+)?|[一二三四五六七八九十百千万]+点(?:半)?|[一二三四五六七八九十百千万]+个|"
     "[一二三四五六七八九十百千万]+件";
@@ -68,8 +86,11 @@ std::string preserveUserIntent(std::string_view raw, std::string_view candidate)
   std::string rawFinal = TextNormalizer::normalizeFinal(raw);
   std::string candidateFinal = TextNormalizer::normalizeFinal(candidate);
   if (candidateFinal.empty()) return rawFinal;
+  const std::string rawWithoutWords = withoutWordsAroundShortProfanity(rawFinal);
+  const std::string candidateWithoutWords = withoutWordsAroundShortProfanity(candidateFinal);
   for (auto term : kProfanity) {
-    if (text::containsCaseInsensitive(rawFinal, term) && !text::containsCaseInsensitive(candidateFinal, term)) {
+    if (containsProfanityTerm(rawFinal, rawWithoutWords, term) &&
+        !containsProfanityTerm(candidateFinal, candidateWithoutWords, term)) {
       appLog("model output dropped sensitive/verbatim text; using raw-preserving fallback");
       return rawFinal;
     }

@@ -26,6 +26,12 @@ TEST(PreserveUserIntent, RejectsLostProfanityAndOverShortAnswers) {
       {"今天下午三点半我们开会讨论一下上线的事情", "三点半开会讨论上线。", true, nullptr},
       // A numbered list may be short.
       {"第一个是登录慢然后第二个是注册页面的按钮不好点", "两点：\n1. 登录\n2. 注册", true, nullptr},
+      // One-character terms inside common words are no profanity to keep...
+      {"把这个操作再滚动一下，草稿先留着，画面要逼真一点", "把这个步骤再滑动一下，初稿先留着，画面要真实一点", true,
+       nullptr},
+      // ...and such a word in the answer does not stand in for the term itself.
+      {"操，这个操作又坏了，滚", "这个操作又坏了，滚动一下", false, "model output dropped sensitive/verbatim text"},
+      {"草，草稿又没保存", "草，草稿又没保存。", true, nullptr},
       // Five characters are too few for the length rule.
       {"好的好的呀", "好。", true, nullptr},
   };
