@@ -30,7 +30,8 @@ constexpr std::array<ReplaceRule, 2> kEmailDictations{{
 
 constexpr std::array<std::string_view, 6> kKnownConcepts{"向量数据库", "RAG", "embedding",
                                                          "上下文注入", "后处理策略", "Deepgram"};
-constexpr std::array<std::string_view, 5> kConceptMarkers{"是一类", "是一个", "是", "指的是", "这个概念"};
+// Longer markers first: "RAG指的是……" names RAG, not "RAG指的".
+constexpr std::array<std::string_view, 5> kConceptMarkers{"这个概念", "指的是", "是一类", "是一个", "是"};
 constexpr std::array<std::string_view, 6> kConceptStopWords{"Assistant", "User", "这个", "概念", "方案", "下一步"};
 // Characters trimmed around a concept taken from a definition line.
 constexpr std::u32string_view kConceptTrimCharacters = U"：“”\"'，,。.";

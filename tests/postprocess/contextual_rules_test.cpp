@@ -78,6 +78,9 @@ TEST(VisibleTextReferences, ExtractorsFollowTheirOrder) {
       {"Assistant: 方案是这样\n", std::nullopt},  // stop word
       {"我们叫它“语义切分”吧", "语义切分"},
       {"没有定义", std::nullopt},
+      // The longer marker wins over the 是 inside it.
+      {"HNSW指的是一种向量索引", "HNSW"},
+      {"Assistant: 语义切分这个概念是说按意思断开", "语义切分"},
   };
   for (const auto& c : cases) EXPECT_EQ(extractRecentConcept(c.visible), c.term) << c.visible;
 
@@ -89,9 +92,12 @@ TEST(VisibleTextReferences, ExtractorsFollowTheirOrder) {
   EXPECT_EQ(extractRecentPlanName("Nova-2"), std::nullopt);
 }
 
+// `unit` repeated until the text has at least `chars` characters (units are clusters of
+// their own).
 std::string repeated(std::string_view unit, std::size_t chars) {
+  const std::size_t unitChars = text::graphemeCount(unit);
   std::string out;
-  while (text::graphemeCount(out) < chars) out += unit;
+  for (std::size_t have = 0; have < chars; have += unitChars) out += unit;
   return out;
 }
 
