@@ -257,8 +257,10 @@ bool rawLooksLikeEnumerationReference(std::string_view value) {
 }
 
 std::optional<std::string> extractLatestRevisionQuestion(std::string_view raw) {
-  auto match = cachedRegex("(等一下|等等)").firstMatch(raw);
-  if (!match) return std::nullopt;
+  // The last revision marker: what follows it is the question the speaker settled on.
+  const std::vector<RegexMatch> markers = cachedRegex("(等一下|等等)").allMatches(raw);
+  if (markers.empty()) return std::nullopt;
+  const RegexMatch* match = &markers.back();
   // Offsets are UTF-16; the text after the marker is found through the UTF-16 form.
   const icu::UnicodeString whole = text::toUnicode(raw);
   const std::string after = text::toUtf8(whole.tempSubString(static_cast<int32_t>(match->end)));

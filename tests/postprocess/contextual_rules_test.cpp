@@ -190,6 +190,10 @@ TEST(EnumerationIntent, ReferencesToStepsStaySentences) {
   EXPECT_FALSE(candidateContainsNumberedList("版本 1.2 和 2.0"));
   EXPECT_FALSE(rawLooksLikeEnumerationReference("第一步是不是你来"));
   EXPECT_EQ(extractLatestRevisionQuestion("第一步第二步，等等，第三步呢"), std::nullopt);
+  // With several revisions, the question after the last one is the one the speaker kept.
+  EXPECT_EQ(extractLatestRevisionQuestion(
+                "第一步你来做吧，等等，是不是第一步和第二步都你来？等等，是不是第一步、第二步、第三步都能帮我做"),
+            "是不是第一步、第二步、第三步都能帮我做");
 }
 
 TEST(GuardChain, SemanticStructureAndSpeechActSamples) {
