@@ -62,9 +62,12 @@ struct LoopbackRealtimeServer::State {
       return;
     }
     for (const auto& partial : partialsDue) send(peer, partial);
+    if (!partialsDue.empty() && script.garbageAfterFirstPartial && !garbageSent) {
+      garbageSent = true;
+      sendGarbage(peer);
+    }
     if (type == "session.update") {
       send(peer, {{"type", "session.updated"}, {"session", (*event)["session"]}});
-      if (script.garbageAfterUpdate) sendGarbage(peer);
     } else if (type == "input_audio_buffer.commit") {
       if (script.errorOnCommit) {
         send(peer, {{"type", "error"}, {"error", {{"code", "invalid_request"}, {"message", "commit refused"}}}});
@@ -87,6 +90,7 @@ struct LoopbackRealtimeServer::State {
   std::vector<Json> events;
   std::string audio;
   std::size_t nextPartial = 0;
+  bool garbageSent = false;  // only the connection's thread touches it
 };
 
 LoopbackRealtimeServer::LoopbackRealtimeServer(RealtimeServerScript script)

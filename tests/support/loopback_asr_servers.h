@@ -42,7 +42,7 @@ struct RealtimeServerScript {
   std::vector<Partial> partials;
   std::optional<std::string> completedTranscript;  // sent after the commit; none: no completed event
   std::optional<std::size_t> dropAfterAudioBytes;  // ends the TCP connection without a close frame
-  bool garbageAfterUpdate = false;                 // malformed messages after "session.updated"
+  bool garbageAfterFirstPartial = false;           // malformed messages right after the first partial
   bool errorOnCommit = false;                      // an "error" event instead of "committed"
 };
 
