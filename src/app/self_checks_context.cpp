@@ -187,7 +187,7 @@ std::vector<PasteTargetCase> defaultPasteTargetCases() {
       {"other browser search box",
        R"({"appName":"Firefox","bundleIdentifier":"org.mozilla.firefox","focusedRole":"AXSearchField",
            "browserURL":"https://www.example.org/"})",
-       "focused-text-role", "general"},
+       "focused-text-role", "browser"},
       {"online document", R"({"bundleIdentifier":"com.google.Chrome","focusedRole":"AXGroup",
            "browserURL":"https://docs.qq.com/doc/DV2"})",
        "known-editable-webapp", "browser"},

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <initializer_list>
+#include <span>
 #include <unordered_set>
 
 #include "context/input_context_limits.h"
@@ -72,12 +73,41 @@ constexpr std::array<std::array<std::string_view, 3>, 5> kEditorToolbarSets{{
     {"format", "paragraph", "heading"},
 }};
 
+// Linux identities (lower-case desktop-file ids or WM_CLASS values), compared whole: short
+// names such as "code" or "kate" would match unrelated identifiers as substrings. They
+// stand beside the substring rows, which keep recognising the other platform's bundle ids.
+constexpr std::array<std::string_view, 7> kLinuxBrowserIds{
+    "firefox", "org.mozilla.firefox", "firefox-esr", "chromium", "chromium-browser", "org.chromium.chromium",
+    "google-chrome"};
+constexpr std::array<std::string_view, 7> kLinuxChatIds{
+    "telegram-desktop", "org.telegram.desktop", "discord", "com.discordapp.discord", "element", "element-desktop",
+    "im.riot.riot"};
+constexpr std::array<std::string_view, 5> kLinuxWorkChatIds{"slack", "com.slack.slack", "dingtalk",
+                                                            "com.alibabainc.dingtalk", "bytedance-feishu"};
+constexpr std::array<std::string_view, 19> kLinuxDeveloperIds{
+    "gnome-terminal", "gnome-terminal-server", "org.gnome.terminal", "konsole", "org.kde.konsole", "xterm",
+    "kitty", "alacritty", "org.alacritty.alacritty", "wezterm", "org.wezfurlong.wezterm", "tilix",
+    "com.gexperts.tilix", "code", "kate", "org.kde.kate", "gedit", "org.gnome.gedit", "emacs"};
+// JetBrains IDEs are "jetbrains-idea", "jetbrains-pycharm" and so on.
+constexpr std::string_view kJetBrainsIdPrefix = "jetbrains-";
+
+bool isOneOf(std::string_view id, std::span<const std::string_view> ids) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
 // The focused application's identity, lower-cased once for all the questions of one call.
 struct AppIdentity {
   explicit AppIdentity(const InputContext& context)
       : bundle(text::toLower(context.bundleIdentifier)), app(text::toLower(context.appName)) {}
   std::string bundle;
   std::string app;
+
+  bool isLinuxBrowser() const { return isOneOf(bundle, kLinuxBrowserIds); }
+  bool isLinuxChat() const { return isOneOf(bundle, kLinuxChatIds); }
+  bool isLinuxWorkChat() const { return isOneOf(bundle, kLinuxWorkChatIds); }
+  bool isLinuxDeveloperTool() const {
+    return isOneOf(bundle, kLinuxDeveloperIds) || text::startsWith(bundle, kJetBrainsIdPrefix);
+  }
 };
 
 InputScene sceneOf(const AppIdentity& id) {
@@ -86,13 +116,15 @@ InputScene sceneOf(const AppIdentity& id) {
   if (contains(bundle, "com.apple.mail")) return InputScene::email;
   if (contains(app, "mail")) return InputScene::email;
   if (contains(bundle, "feishu") || contains(bundle, "lark") || contains(app, "飞书")) return InputScene::workChat;
+  if (id.isLinuxWorkChat()) return InputScene::workChat;
   if (contains(bundle, "wechat") || contains(app, "微信")) return InputScene::chat;
-  if (containsAny(bundle, {"chrome", "safari", "arc"})) return InputScene::browser;
+  if (id.isLinuxChat()) return InputScene::chat;
+  if (containsAny(bundle, {"chrome", "safari", "arc"}) || id.isLinuxBrowser()) return InputScene::browser;
   if (contains(bundle, "codex") || contains(app, "codex") || contains(bundle, "anthropic") ||
       contains(bundle, "claude") || contains(app, "claude")) {
     return InputScene::aiChat;
   }
-  if (containsAny(bundle, {"xcode", "terminal", "iterm"})) return InputScene::developer;
+  if (containsAny(bundle, {"xcode", "terminal", "iterm"}) || id.isLinuxDeveloperTool()) return InputScene::developer;
   return InputScene::general;
 }
 
@@ -157,12 +189,13 @@ std::string_view InputContext::scene() const { return sceneName(sceneKind()); }
 
 std::string_view InputContext::appType() const {
   const AppIdentity id(*this);
-  if (containsAny(id.bundle, {"chrome", "safari", "arc"})) return "web_browser";
+  if (containsAny(id.bundle, {"chrome", "safari", "arc"}) || id.isLinuxBrowser()) return "web_browser";
   if (!browserURL.empty()) return "web_browser";
   if (contains(id.bundle, "codex") || contains(id.app, "codex")) return "ai_assistant";
   if (contains(id.bundle, "mail") || contains(id.app, "mail")) return "email_client";
   if (containsAny(id.bundle, {"feishu", "lark", "wechat"}) || contains(id.app, "微信")) return "messaging";
-  if (containsAny(id.bundle, {"xcode", "terminal", "iterm"})) return "developer_tool";
+  if (id.isLinuxChat() || id.isLinuxWorkChat()) return "messaging";
+  if (containsAny(id.bundle, {"xcode", "terminal", "iterm"}) || id.isLinuxDeveloperTool()) return "developer_tool";
   return "native_app";
 }
 

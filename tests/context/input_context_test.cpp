@@ -80,6 +80,53 @@ TEST(InputContext, ClassificationFollowsFirstMatchingRow) {
   }
 }
 
+// Linux identities beside the other platform's rows.
+TEST(InputContext, LinuxApplicationsAreClassified) {
+  struct Case {
+    const char* id;
+    const char* scene;
+    const char* appType;
+  } cases[] = {
+      {"firefox", "browser", "web_browser"},
+      {"chromium", "browser", "web_browser"},
+      {"google-chrome", "browser", "web_browser"},
+      {"gnome-terminal", "developer", "developer_tool"},
+      {"org.gnome.Terminal", "developer", "developer_tool"},
+      {"konsole", "developer", "developer_tool"},
+      {"org.kde.konsole", "developer", "developer_tool"},
+      {"xterm", "developer", "developer_tool"},
+      {"kitty", "developer", "developer_tool"},
+      {"Alacritty", "developer", "developer_tool"},
+      {"wezterm", "developer", "developer_tool"},
+      {"tilix", "developer", "developer_tool"},
+      {"code", "developer", "developer_tool"},
+      {"jetbrains-idea", "developer", "developer_tool"},
+      {"kate", "developer", "developer_tool"},
+      {"gedit", "developer", "developer_tool"},
+      {"emacs", "developer", "developer_tool"},
+      {"telegram-desktop", "chat", "messaging"},
+      {"discord", "chat", "messaging"},
+      {"element", "chat", "messaging"},
+      {"wechat", "chat", "messaging"},
+      {"slack", "work-chat", "messaging"},
+      {"dingtalk", "work-chat", "messaging"},
+      {"feishu", "work-chat", "messaging"},
+      {"lark", "work-chat", "messaging"},
+      // Whole ids only: a short Linux id inside another identifier is no match.
+      {"org.example.decoder", "general", "native_app"},
+      {"org.example.kitty-litter", "general", "native_app"},
+      // The other platform's rows stay.
+      {"com.apple.Safari", "browser", "web_browser"},
+      {"com.googlecode.iterm2", "developer", "developer_tool"},
+  };
+  for (const auto& c : cases) {
+    InputContext context;
+    context.bundleIdentifier = c.id;
+    EXPECT_EQ(context.scene(), c.scene) << c.id;
+    EXPECT_EQ(context.appType(), c.appType) << c.id;
+  }
+}
+
 TEST(InputContext, PasteTargetReasonTable) {
   struct Case {
     const char* json;
@@ -105,6 +152,7 @@ TEST(InputContext, PasteTargetReasonTable) {
       {R"({"bundleIdentifier":"com.google.Chrome","browserTitle":"周报 - 腾讯文档"})", "known-editable-webapp"},
       {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://www.notion.so/page"})",
        "known-editable-webapp"},
+
       // A look-alike host is not the service itself.
       {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://notion.so.example.com/"})", nullptr},
       {R"({"bundleIdentifier":"com.google.Chrome","focusedRole":"AXWebArea","browserURL":"https://blog.example.com/post","browserTitle":"Why RAG","visibleText":"Long article body"})",

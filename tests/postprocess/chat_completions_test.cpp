@@ -12,8 +12,8 @@ InputContext richContext() {
 
 constexpr const char* kRichPromptBlock =
     "上下文 schema：sorvane-context-v7-murmly-like\n"
-    "输出目标：dictation_text\n"
-    "场景：general，应用类型：native_app，输入区：text_area\n"
+    "输出目标：technical_note\n"
+    "场景：developer，应用类型：developer_tool，输入区：text_area\n"
     "上下文优先级：1. 选中文本和光标附近；2. 当前输入框完整片段；3. 当前窗口可见文本；4. "
     "App/浏览器元信息。上下文只用于消歧和承接，不能替用户新增没说出口的内容。\n"
     "当前应用：Gedit (org.gnome.gedit)\n"
@@ -33,7 +33,7 @@ TEST(ChatCompletions, RefinementUserMessageGolden) {
       {"contextText", kRichPromptBlock},
       {"audioContext", context.murmlyLikeAudioContext()},
       {"modeMetadata", Json::parse(R"({"mode":"VOICE_TRANSCRIPT","source_mode":"dictation",
-          "output_style":"dictation_text","structure_policy":"intent_preserving","scene":"general"})")},
+          "output_style":"technical_note","structure_policy":"intent_preserving","scene":"developer"})")},
       {"clientMetadata", context.clientMetadata()},
       {"inputBoxIdentifier", "org.gnome.gedit|Gedit|AXTextArea"},
       {"contextSchemaVersion", "sorvane-context-v7-murmly-like"},
@@ -74,9 +74,9 @@ TEST(ChatCompletions, WorkerBodyGolden) {
       {"postProcessMode", "conservative"},
       {"context", Json::parse(R"([{"type":"active_app","text":"Gedit org.gnome.gedit"},
           {"type":"focused_role","text":"AXTextArea"},{"type":"focused_value_settable","text":"true"},
-          {"type":"text_before_cursor","text":"前文"},{"type":"scene","text":"general"},
-          {"type":"app_type","text":"native_app"},{"type":"input_area_type","text":"text_area"},
-          {"type":"output_style","text":"dictation_text"},
+          {"type":"text_before_cursor","text":"前文"},{"type":"scene","text":"developer"},
+          {"type":"app_type","text":"developer_tool"},{"type":"input_area_type","text":"text_area"},
+          {"type":"output_style","text":"technical_note"},
           {"type":"input_box_identifier","text":"org.gnome.gedit|Gedit|AXTextArea"},
           {"type":"full_field_content","text":"前文"}])")},
       {"appContext", context.apiObject()},
