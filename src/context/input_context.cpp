@@ -46,6 +46,12 @@ constexpr KnownEditableHosts kKnownEditableHosts{
     {"docs.google.com", "notion.so", "shimo.im", "yuque.com"},
 };
 
+// The URL without its scheme, query and fragment.
+std::string hostAndPath(std::string_view url) {
+  if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
+  return std::string(url.substr(0, url.find_first_of("?#")));
+}
+
 bool hostMatches(std::string_view host, std::string_view name) {
   if (host.empty()) return false;
   if (host == name) return true;
@@ -260,11 +266,13 @@ bool InputContext::isClaudePromptSurface() const {
 
 bool InputContext::isKnownEditableWebApp() const {
   const std::string host = browserHost();
-  const std::string url = text::toLower(browserURL);
+  const std::string url = hostAndPath(text::toLower(browserURL));
   const std::string titles = text::toLower(browserTitle + " " + windowTitle);
   for (auto name : kKnownEditableHosts.groupA) {
     if (hostMatches(host, name)) return true;
   }
+  // Also a scheme-less address ("docs.qq.com/doc/1"); a query or fragment that merely
+  // names the service ("?next=docs.qq.com") is not the service.
   for (auto name : kKnownEditableHosts.groupA) {
     if (contains(url, name)) return true;
   }

@@ -152,7 +152,13 @@ TEST(InputContext, PasteTargetReasonTable) {
       {R"({"bundleIdentifier":"com.google.Chrome","browserTitle":"周报 - 腾讯文档"})", "known-editable-webapp"},
       {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://www.notion.so/page"})",
        "known-editable-webapp"},
-
+      // The service named only in a query or fragment is another page.
+      {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://login.example.com/?next=docs.qq.com/doc/1"})",
+       nullptr},
+      {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://blog.example.com/a#doc.weixin.qq.com"})",
+       nullptr},
+      {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://example.com/open/docs.qq.com/x"})",
+       "known-editable-webapp"},
       // A look-alike host is not the service itself.
       {R"({"bundleIdentifier":"com.google.Chrome","browserURL":"https://notion.so.example.com/"})", nullptr},
       {R"({"bundleIdentifier":"com.google.Chrome","focusedRole":"AXWebArea","browserURL":"https://blog.example.com/post","browserTitle":"Why RAG","visibleText":"Long article body"})",
