@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "platform/linux/display.h"
+#include "tools/wav_enhance_runner.h"
 
 namespace sorvane {
 
@@ -20,6 +21,7 @@ int runMain(int argc, char** argv) {
   ScopedLogTarget log(paths.logPath);
   AvailableTools tools{};
   tools.bench = true;
+  tools.enhanceWav = true;
   const ModeChoice choice = chooseMode(arguments, selfCheckTable(), tools);
   switch (choice.kind) {
     case ModeKind::selfCheck: {
@@ -36,7 +38,7 @@ int runMain(int argc, char** argv) {
     case ModeKind::bench:
       return runBenchMode(arguments, paths);
     case ModeKind::enhanceWav:
-      return 2;  // not in this build; chooseMode never picks them
+      return WavEnhanceRunner::run(arguments, std::cerr);
     case ModeKind::application:
       break;
   }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "app/self_checks_audio.h"
 #include "app/self_checks_llm.h"
 
 namespace sorvane {
@@ -20,9 +21,9 @@ std::span<const SelfCheckEntry> selfCheckTable() {
       {"--self-test-morse-cipher", [](const SelfCheckContext& c) { return runMorseCipherCheck(c.out); }},
       {"--self-test-gentle-paragraphs", [](const SelfCheckContext& c) { return runGentleParagraphsCheck(c.out); }},
       {"--self-test-murmly-format", [](const SelfCheckContext& c) { return runMurmlyFormatCheck(c.out); }},
-      {"--self-test-audio-enhancer", nullptr},
-      {"--self-test-ffmpeg-speechnorm", nullptr},
-      {"--self-test-cutoff-queue", nullptr},
+      {"--self-test-audio-enhancer", [](const SelfCheckContext& c) { return runAudioEnhancerCheck(c.out); }},
+      {"--self-test-ffmpeg-speechnorm", [](const SelfCheckContext& c) { return runFfmpegSpeechnormCheck(c.out); }},
+      {"--self-test-cutoff-queue", [](const SelfCheckContext& c) { return runCutoffQueueCheck(c.out); }},
       {"--self-test-refine-llm", [](const SelfCheckContext& c) { return runRefineLlmCheck(c.out, c.paths); }},
       {"--self-test-style-llm", [](const SelfCheckContext& c) { return runStyleLlmCheck(c.out, c.paths); }},
       {"--self-test-paste-target", [](const SelfCheckContext& c) { return runPasteTargetCheck(c.out); }},

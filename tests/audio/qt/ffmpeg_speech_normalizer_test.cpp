@@ -88,12 +88,14 @@ TEST_F(SpeechNormalizerTest, RealFfmpegNormalisesTheAudioAndFinishesOnce) {
   ASSERT_TRUE(normalizer.start(16000, collect()));
   EXPECT_TRUE(log.contains("ffmpeg speechnorm started path=/usr/bin/ffmpeg sampleRate=16000"));
   PcmBytes sent;
-  for (int i = 0; i < 16; ++i) {
+  for (int i = 0; i < 48; ++i) {  // about three seconds
     const PcmBytes chunk = speechLikeChunk(i);
     sent.insert(sent.end(), chunk.begin(), chunk.end());
     normalizer.send(chunk);
   }
   normalizer.send({});
+  // The stop of a turn comes long after ffmpeg started; here, wait for its first output.
+  ASSERT_TRUE(testing::waitUntil([&] { return receivedBytes() > 0; }, 5s));
   normalizer.finish(markDone());
   ASSERT_TRUE(testing::waitUntil([&] { return completions == 1; }, 5s));
   {
@@ -141,8 +143,10 @@ TEST_F(SpeechNormalizerTest, AHungFfmpegIsTerminatedAtTheBoundEvenWithAMebibyteQ
 }
 
 TEST_F(SpeechNormalizerTest, AWriteToAClosedPipeIsLoggedOnce) {
-  FFmpegSpeechNormalizer normalizer(*dispatcher, fake("ffmpeg", "exec 0<&-\nexec sleep 20"), 100ms);
+  // Closes its input, says so with one byte, and stays alive.
+  FFmpegSpeechNormalizer normalizer(*dispatcher, fake("ffmpeg", "exec 0<&-\nprintf x\nexec sleep 20"), 100ms);
   ASSERT_TRUE(normalizer.start(16000, collect()));
+  ASSERT_TRUE(testing::waitUntil([&] { return receivedBytes() == 1; }, 5s));
   for (int i = 0; i < 8; ++i) normalizer.send(speechLikeChunk(i));
   ASSERT_TRUE(testing::waitUntil([&] { return log.contains("ffmpeg speechnorm write failed"); }, 5s));
   normalizer.finish(markDone());
