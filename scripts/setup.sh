@@ -19,6 +19,8 @@ packages=(
   python3-gi python3-dbus gir1.2-gtk-3.0
   # audio tests: a private sound server with a pipe source, speech made with espeak-ng
   pulseaudio pulseaudio-utils espeak-ng sox
+  # a CJK font, so the interface pictures and widget tests draw Chinese text
+  fonts-wqy-microhei
   # packaging checks
   dpkg-dev desktop-file-utils
 )

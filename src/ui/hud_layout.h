@@ -39,7 +39,7 @@ inline constexpr double kCapsuleWidth = 166;
 inline constexpr double kCapsuleHeight = 38;
 inline constexpr double kCapsuleTopGap = 18;
 inline constexpr std::chrono::milliseconds kCapsuleTickInterval{55};
-inline constexpr int kCapsuleBarCount = 9;
+inline constexpr int kCapsuleBarCount = 7;
 inline constexpr double kCapsuleMinBarHeight = 3;
 inline constexpr double kCapsuleMaxBarHeight = 20;
 
