@@ -127,9 +127,8 @@ void SpeechEngine::CaptureTurn::process(const CapturedAudio& captured) {
     s.native.clear();
     appendLinear16(s.mono, s.native);
     const int rate = static_cast<int>(std::lround(audio.sampleRate));
-    PcmBytes enhanced;
-    deepgramEnhancer.processLinear16(s.native, rate, enhanced);
-    deepgram->send(std::move(enhanced));
+    deepgramEnhancer.processLinear16(s.native, rate, s.enhanced);
+    deepgram->send(std::string(s.enhanced.begin(), s.enhanced.end()));
   }
   if (publishLevel) {
     if (auto level = inputLevel(audio)) publishLevel(*level);
@@ -203,27 +202,25 @@ void SpeechEngine::requestPermissions(std::function<void(bool)> completion) {
   }));
 }
 
-RecognizerCallbacks SpeechEngine::recognizerCallbacks(bool isQwen) {
+void SpeechEngine::wireRecognizer(StreamingRecognizer& client, bool isQwen) {
   const uint64_t turn = turnGeneration_;
-  RecognizerCallbacks callbacks;
   auto weak = alive_.weak();
   SerialQueue& main = dispatcher_.mainQueue();
-  callbacks.onTranscript = [this, weak, turn, isQwen, &main](std::string text, bool isFinal) {
-    main.post([this, weak, turn, isQwen, text = std::move(text), isFinal] {
+  client.onTranscript = [this, weak, turn, isQwen, &main](const std::string& text, bool isFinal) {
+    main.post([this, weak, turn, isQwen, text, isFinal] {
       if (weak.lock() && turn == turnGeneration_) handleTranscript(isQwen, text, isFinal);
     });
   };
-  callbacks.onMark = [this, weak, &main](std::string name) {
-    main.post([this, weak, name = std::move(name)] {
+  client.onMark = [this, weak, &main](std::string_view name) {
+    main.post([this, weak, name = std::string(name)] {
       if (weak.lock()) mark(name);
     });
   };
-  callbacks.onValue = [this, weak, &main](std::string key, Json v) {
-    main.post([this, weak, key = std::move(key), v = std::move(v)]() mutable {
+  client.onValue = [this, weak, &main](std::string_view key, const Json& v) {
+    main.post([this, weak, key = std::string(key), v]() mutable {
       if (weak.lock()) value(key, std::move(v));
     });
   };
-  return callbacks;
 }
 
 void SpeechEngine::handleTranscript(bool isQwen, const std::string& text, bool isFinal) {
@@ -339,12 +336,15 @@ std::optional<SpeechEngineError> SpeechEngine::start() {
     qwen_ = parts_.makeRecognizer(RecognizerKind::qwen, *dashscopeKey, kQwenSampleRate);
   }
   if (dashscopeKey && qwen_) {
-    qwen_->start(recognizerCallbacks(true));
+    wireRecognizer(*qwen_, true);
+    RecognitionHints hints = parts_.dictionaryHints ? parts_.dictionaryHints() : RecognitionHints{};
+    hints.includeBuiltInHints = config_.isEnabled(kQwenCorpusHintSwitch);
+    qwen_->start(std::move(hints));
     std::weak_ptr<StreamingRecognizer> weakQwen = qwen_;
     // Sends go through the main queue so that a client is only ever used and dropped there.
     auto sendToQwen = [this, weak = alive_.weak(), turn, &main](PcmBytes bytes) {
       main.post([this, weak, turn, bytes = std::move(bytes)]() mutable {
-        if (weak.lock() && turn == turnGeneration_ && qwen_) qwen_->send(std::move(bytes));
+        if (weak.lock() && turn == turnGeneration_ && qwen_) qwen_->send(std::string(bytes.begin(), bytes.end()));
       });
     };
     TimestampedPCMDelayQueue::Sink sink = sendToQwen;
@@ -377,7 +377,8 @@ std::optional<SpeechEngineError> SpeechEngine::start() {
     const int rate = static_cast<int>(std::lround(format.sampleRate));
     deepgram_ = parts_.makeRecognizer(RecognizerKind::deepgram, *deepgramKey, rate);
     if (deepgram_) {
-      deepgram_->start(recognizerCallbacks(false));
+      wireRecognizer(*deepgram_, false);
+      deepgram_->start(RecognitionHints{});
       turn_->deepgram = deepgram_;
       provider_ = kProviderDeepgram;
       appLog("speech provider=deepgram-streaming sampleRate=" + std::to_string(rate));

@@ -32,7 +32,7 @@
 #include "core/dispatch.h"
 #include "core/json.h"
 #include "core/paths.h"
-#include "speech/streaming_recognizer.h"
+#include "speech/speech_engine_ports.h"
 #include "speech/voice_processor.h"
 
 namespace sorvane {
@@ -86,6 +86,9 @@ struct SpeechEngineParts {
   RecognizerFactory makeRecognizer;
   SpeechNormalizerFactory makeSpeechNormalizer;
   VoiceProcessorFactory makeVoiceProcessor = makeWebRtcVoiceProcessor;
+  // The personal-dictionary part of the Qwen hints, read at each start (the owner reads
+  // the data store); the built-in list follows the "enable-qwen-corpus-hint" switch.
+  std::function<RecognitionHints()> dictionaryHints;
 };
 
 class SpeechEngine {
@@ -128,7 +131,7 @@ class SpeechEngine {
   void teardownTurn();
   void mark(const std::string& name);
   void value(const std::string& key, Json v);
-  RecognizerCallbacks recognizerCallbacks(bool isQwen);
+  void wireRecognizer(StreamingRecognizer& client, bool isQwen);
   void handleTranscript(bool isQwen, const std::string& text, bool isFinal);
   void handleOnDeviceResult(uint64_t turn, OnDeviceRecognitionResult result);
   void checkDrain(uint64_t turn, int64_t flushCutoffMs, std::chrono::steady_clock::time_point began,

@@ -62,7 +62,8 @@ struct FakeRecognizerState {
   RecognizerKind kind{};
   int sampleRate = 0;
   std::string key;
-  RecognizerCallbacks callbacks;
+  StreamingRecognizer* client = nullptr;
+  RecognitionHints hints;
   PcmBytes received;
   std::vector<std::size_t> chunkSizes;
   std::function<void(std::string)> finishCompletion;
@@ -71,9 +72,12 @@ struct FakeRecognizerState {
 
 class FakeRecognizer final : public StreamingRecognizer {
  public:
-  explicit FakeRecognizer(std::shared_ptr<FakeRecognizerState> s) : s_(std::move(s)) {}
-  void start(RecognizerCallbacks callbacks) override { s_->callbacks = std::move(callbacks); }
-  void send(PcmBytes bytes) override {
+  explicit FakeRecognizer(std::shared_ptr<FakeRecognizerState> s) : s_(std::move(s)) { s_->client = this; }
+  ~FakeRecognizer() override { s_->client = nullptr; }
+  std::string_view providerName() const override { return "fake"; }
+  int sampleRate() const override { return s_->sampleRate; }
+  void start(RecognitionHints hints) override { s_->hints = std::move(hints); }
+  void send(std::string bytes) override {
     s_->chunkSizes.push_back(bytes.size());
     s_->received.insert(s_->received.end(), bytes.begin(), bytes.end());
   }
@@ -239,7 +243,7 @@ TEST_F(SpeechEngineTest, QwenTurnFlushesUpToTheCutoffAndChoosesQwen) {
   EXPECT_LT(qwen.received.size(), 2u * 16000 * 960 / 1000);
   EXPECT_FALSE(levels.empty());
 
-  qwen.callbacks.onTranscript("今天天气", false);
+  qwen.client->onTranscript("今天天气", false);
   dispatcher.runUntilIdle();
   EXPECT_EQ(engine->transcript(), "今天天气");
 
@@ -325,7 +329,7 @@ TEST_F(SpeechEngineTest, DeepgramTurnSendsEnhancedAudioAtTheSourceRate) {
   ASSERT_FALSE(deepgram.chunkSizes.empty());
   for (std::size_t size : deepgram.chunkSizes) EXPECT_EQ(size, 2048u);
 
-  deepgram.callbacks.onTranscript("hello", true);
+  deepgram.client->onTranscript("hello", true);
   dispatcher.runUntilIdle();
   EXPECT_TRUE(log.contains("deepgram final chars=5"));
   engine->stop(0, [this](std::string text) {
@@ -428,11 +432,13 @@ TEST_F(SpeechEngineTest, CancelDropsTheTurnAndItsLateResults) {
   ASSERT_FALSE(engine->start());
   capture(200);
   auto qwen = recognizers[0];
+  const auto lateDelivery = qwen->client->onTranscript;  // a delivery the client posts too late
   engine->stop(0, [this](std::string) { completed = true; });
   engine->cancelCapture();
   EXPECT_FALSE(input->running);
   EXPECT_TRUE(qwen->cancelled);
-  qwen->callbacks.onTranscript("迟到的结果", true);
+  EXPECT_EQ(qwen->client, nullptr);
+  lateDelivery("迟到的结果", true);
   dispatcher.advance(Milliseconds(2000));
   EXPECT_FALSE(completed);
   EXPECT_EQ(engine->transcript(), "");

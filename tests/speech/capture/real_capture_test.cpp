@@ -210,8 +210,10 @@ struct RecordingRecognizer final : StreamingRecognizer {
     bool cancelled = false;
   };
   explicit RecordingRecognizer(std::shared_ptr<Shared> s) : s(std::move(s)) {}
-  void start(RecognizerCallbacks) override {}
-  void send(PcmBytes bytes) override {
+  std::string_view providerName() const override { return "recording"; }
+  int sampleRate() const override { return 16000; }
+  void start(RecognitionHints) override {}
+  void send(std::string bytes) override {
     std::lock_guard lock(s->mutex);
     s->received.insert(s->received.end(), bytes.begin(), bytes.end());
   }
