@@ -1,8 +1,8 @@
 // The capture engine on a real sound server: a private PulseAudio server whose default
 // source is a pipe, fed at real time with espeak-ng speech (16 kHz mono s16). The turn's
 // archive, levels and recogniser audio are checked against what went into the pipe.
-// The recogniser is a recording fake: the audio it receives is exactly what the engine's
-// Qwen path (enhancer, delay queue, cutoff) hands on.
+// The speech turn runs the real Qwen client against a loopback realtime server; the
+// failure turns use a recording fake recogniser.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,6 +22,9 @@
 #include "core/qt/qt_dispatcher.h"
 #include "platform/linux/pulse_audio_input.h"
 #include "speech/speech_engine.h"
+#include "net/qt/qt_web_socket_client.h"
+#include "speech/cloud_recognizer_factory.h"
+#include "support/loopback_asr_servers.h"
 #include "support/qt/main_loop_wait.h"
 #include "support/test_support.h"
 
@@ -237,10 +240,10 @@ class RealCaptureTest : public ::testing::Test {
     dispatcher.reset();
   }
 
-  void makeEngine(const std::string& server) {
+  void makeEngine(const std::string& server, RecognizerFactory factory = {}) {
     SpeechEngineParts parts;
     parts.audioInput = std::make_unique<platform::PulseAudioInput>(SystemClock::instance(), server);
-    parts.makeRecognizer = [this](RecognizerKind, const std::string&, int) {
+    parts.makeRecognizer = factory ? std::move(factory) : [this](RecognizerKind, const std::string&, int) {
       return std::make_unique<RecordingRecognizer>(recognizer);
     };
     engine = std::make_unique<SpeechEngine>(*dispatcher, paths, std::move(parts));
@@ -283,7 +286,13 @@ TEST_F(RealCaptureTest, SpeechTravelsTheCapturePath) {
   ASSERT_TRUE(std::any_of(sources.begin(), sources.end(),
                           [](const AudioSourceInfo& s) { return s.name == "testmic" && s.isDefault; }));
 
-  makeEngine(server.address());
+  testing::RealtimeServerScript script;
+  script.completedTranscript = "今天天气很好";
+  testing::LoopbackRealtimeServer qwenServer(script);
+  std::ofstream(paths.configFolder + "/providers.json")
+      << R"({"dashscope":{"realtimeURL":")" << qwenServer.realtimeURL() << R"("}})";
+  QtWebSocketClient sockets(dispatcher->queue("app.sorvane.test-network"));
+  makeEngine(server.address(), cloudRecognizerFactory(*dispatcher, sockets, ConfigFolder(paths.configFolder)));
   pauseFor(200ms);
   const int64_t startMs = currentMilliseconds();
   const auto error = engine->start();
@@ -292,7 +301,14 @@ TEST_F(RealCaptureTest, SpeechTravelsTheCapturePath) {
   writer.play(speech);
   pauseFor(std::chrono::milliseconds(speech.size() * 1000 / kPipeRate + 300));
   const int64_t stopMs = currentMilliseconds();
-  ASSERT_TRUE(stopAndComplete());
+  std::string finalText;
+  engine->stop(0, [&](std::string text) {
+    completed = true;
+    finalText = text;
+  });
+  ASSERT_TRUE(waitUntil([this] { return completed; }, 5s));
+  EXPECT_EQ(finalText, "今天天气很好");
+  EXPECT_EQ(engine->provider(), "qwen3-asr-flash-realtime");
   ASSERT_TRUE(markTimes.count("audioStopStart"));
 
   const auto path = engine->saveLastAudio("real-turn");
@@ -328,12 +344,11 @@ TEST_F(RealCaptureTest, SpeechTravelsTheCapturePath) {
 
   // The recogniser got the enhanced 16 kHz audio in order, cut at stop + 90 ms: it
   // follows the archive's envelope and ends near the cutoff, before the archive does.
-  PcmBytes received;
-  {
-    std::lock_guard lock(recognizer->mutex);
-    received = recognizer->received;
-  }
-  const std::vector<int16_t> sent = toSamples(received);
+  // The server's audio ends with the client's 560 ms of trailing silence.
+  std::string audio = qwenServer.audio();
+  ASSERT_GT(audio.size(), 17920u);
+  audio.resize(audio.size() - 17920);
+  const std::vector<int16_t> sent = toSamples(PcmBytes(audio.begin(), audio.end()));
   ASSERT_GT(sent.size(), speech.size() / 2);
   EXPECT_LT(sent.size(), archive.size());
   const double sentEndMs = static_cast<double>(startMs) + sent.size() * 1000.0 / kPipeRate;
