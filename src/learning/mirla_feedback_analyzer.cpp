@@ -17,8 +17,12 @@ std::string lengthText(std::string_view text) { return std::to_string(text::grap
 }  // namespace
 
 MirlaFeedbackAnalyzer::MirlaFeedbackAnalyzer(Dispatcher& dispatcher, HttpClient& http, ConfigFolder config,
-                                             ProviderSettings providers)
-    : dispatcher_(dispatcher), http_(http), config_(std::move(config)), providers_(std::move(providers)) {}
+                                             ProviderSettings providers, std::chrono::milliseconds requestTimeout)
+    : dispatcher_(dispatcher),
+      http_(http),
+      config_(std::move(config)),
+      providers_(std::move(providers)),
+      requestTimeout_(requestTimeout) {}
 
 std::optional<FeedbackProvider> MirlaFeedbackAnalyzer::chooseProvider(bool passiveAudit) const {
   if (auto key = config_.key(kDeepSeekKeyFile)) {
@@ -61,7 +65,7 @@ void MirlaFeedbackAnalyzer::runRequest(const FeedbackProvider& provider, std::st
   // The model that replaced "deepseek-chat" thinks by default; an analysis does not need it.
   if (provider.isDeepSeek) body["thinking"] = Json{{"type", "disabled"}};
   HttpRequest request =
-      jsonPost(provider.url, toJsonLine(body), kRequestTimeout, {{"Authorization", "Bearer " + provider.apiKey}});
+      jsonPost(provider.url, toJsonLine(body), requestTimeout_, {{"Authorization", "Bearer " + provider.apiKey}});
   appLog("feedback analyzer start provider=" + provider.label + " raw=" + lengthText(rawText) +
          " final=" + lengthText(finalText) + " edited=" + lengthText(userVersion));
   http_.send(std::move(request), dispatcher_.mainQueue(),

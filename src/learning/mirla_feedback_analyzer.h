@@ -45,7 +45,9 @@ class MirlaFeedbackAnalyzer {
   using Completion = std::function<void(std::optional<MirlaFeedbackAnalysis>)>;
   static constexpr std::chrono::milliseconds kRequestTimeout{9000};
 
-  MirlaFeedbackAnalyzer(Dispatcher& dispatcher, HttpClient& http, ConfigFolder config, ProviderSettings providers);
+  // `requestTimeout` is 9 s in the application; tests shorten it.
+  MirlaFeedbackAnalyzer(Dispatcher& dispatcher, HttpClient& http, ConfigFolder config, ProviderSettings providers,
+                        std::chrono::milliseconds requestTimeout = kRequestTimeout);
 
   void analyzeEdit(std::string_view rawText, std::string_view finalText, std::string_view editedText,
                    const InputContext& context, Completion completion);
@@ -64,6 +66,7 @@ class MirlaFeedbackAnalyzer {
   HttpClient& http_;
   ConfigFolder config_;
   ProviderSettings providers_;
+  std::chrono::milliseconds requestTimeout_;
 };
 
 }  // namespace sorvane
