@@ -18,6 +18,7 @@ ModeChoice chooseMode(std::span<const std::string> arguments, std::span<const Se
     if (check.run && present(arguments, check.flag)) return {ModeKind::selfCheck, &check};
   }
   if (tools.bench && present(arguments, "--bench")) return {ModeKind::bench, nullptr};
+  if (present(arguments, "--list-audio-sources")) return {ModeKind::listAudioSources, nullptr};
   if (present(arguments, "--help") || present(arguments, "-h")) return {ModeKind::help, nullptr};
   if (present(arguments, "--version")) return {ModeKind::version, nullptr};
   return {ModeKind::application, nullptr};
@@ -31,6 +32,7 @@ std::string helpText(std::span<const SelfCheckEntry> checks, AvailableTools tool
       "  sorvane                 start the desktop app (tray icon; tap Alt to dictate)\n";
   if (tools.enhanceWav) text += "  Sorvane --enhance-wav input.wav --out output.wav [--chunk-ms 64]\n";
   if (tools.bench) text += "  Sorvane --bench manifest.json --out results.jsonl [--profile context-guarded-v4]\n";
+  text += "  sorvane --list-audio-sources  list the microphones (name it in ~/.sorvane/audio-source)\n";
   text += "  sorvane --help          show this text\n";
   text += "  sorvane --version       show the version\n";
   bool any = false;

@@ -15,7 +15,7 @@
 
 namespace sorvane {
 
-enum class ModeKind { enhanceWav, selfCheck, bench, help, version, application };
+enum class ModeKind { enhanceWav, selfCheck, bench, listAudioSources, help, version, application };
 
 struct ModeChoice {
   ModeKind kind = ModeKind::application;

@@ -10,7 +10,9 @@
 #include "app/desktop_app.h"
 #include "core/log.h"
 #include "core/paths.h"
+#include "core/clock.h"
 #include "platform/linux/display.h"
+#include "platform/linux/pulse_audio_input.h"
 #include "tools/wav_enhance_runner.h"
 
 namespace sorvane {
@@ -28,6 +30,19 @@ int runMain(int argc, char** argv) {
       int status = choice.check->run(SelfCheckContext{std::cout, paths});
       std::cout.flush();
       return status;
+    }
+    case ModeKind::listAudioSources: {
+      // Names and descriptions, the default marked with "*".
+      platform::PulseAudioInput input(SystemClock::instance());
+      std::vector<AudioSourceInfo> sources;
+      if (auto error = input.listSources(sources)) {
+        std::cerr << "sorvane: " << error->description << "\n";
+        return 1;
+      }
+      for (const AudioSourceInfo& source : sources) {
+        std::cout << (source.isDefault ? "* " : "  ") << source.name << "\t" << source.description << "\n";
+      }
+      return 0;
     }
     case ModeKind::help:
       std::cout << helpText(selfCheckTable(), tools);
