@@ -144,6 +144,10 @@ void SpeechEngine::CaptureTurn::drainResampler() {
   if (!s.resampled.empty()) feedQwenPath(*this, s.resampled, s.lastEndMs);
 }
 
+void SpeechEngine::CaptureTurn::prepareForBenchmark(CaptureTurn& turn, double sourceRate) {
+  turn.scratch->resampler = std::make_unique<TurnResampler>(sourceRate, kQwenSampleRate);
+}
+
 // ---------------------------------------------------------------- main queue
 
 SpeechEngine::SpeechEngine(Dispatcher& dispatcher, Paths paths, SpeechEngineParts parts)

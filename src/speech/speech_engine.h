@@ -179,6 +179,8 @@ struct SpeechEngine::CaptureTurn {
   void process(const CapturedAudio& audio);
   // After the input stopped: what the resampler still holds, through the Qwen path.
   void drainResampler();
+  // Builds the resampler the engine builds at start, for a benchmark of `process`.
+  static void prepareForBenchmark(CaptureTurn& turn, double sourceRate);
 
   SerialQueue& archiveQueue;
   std::shared_ptr<PcmBytes> archive;
