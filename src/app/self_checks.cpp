@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/self_checks_audio.h"
+#include "app/self_checks_learning.h"
 #include "app/self_checks_llm.h"
 
 namespace sorvane {
@@ -27,8 +28,8 @@ std::span<const SelfCheckEntry> selfCheckTable() {
       {"--self-test-refine-llm", [](const SelfCheckContext& c) { return runRefineLlmCheck(c.out, c.paths); }},
       {"--self-test-style-llm", [](const SelfCheckContext& c) { return runStyleLlmCheck(c.out, c.paths); }},
       {"--self-test-paste-target", [](const SelfCheckContext& c) { return runPasteTargetCheck(c.out); }},
-      {"--self-test-learning-terms", nullptr},
-      {"--self-test-feedback-analyzer", nullptr},
+      {"--self-test-learning-terms", [](const SelfCheckContext& c) { return runLearningTermsCheck(c.out); }},
+      {"--self-test-feedback-analyzer", [](const SelfCheckContext& c) { return runFeedbackAnalyzerCheck(c.out); }},
       {"--self-test-edit-observer", nullptr},
   }};
   return kTable;
