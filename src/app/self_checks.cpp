@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/self_checks_audio.h"
+#include "app/self_checks_edit.h"
 #include "app/self_checks_learning.h"
 #include "app/self_checks_llm.h"
 
@@ -12,7 +13,7 @@ std::span<const SelfCheckEntry> selfCheckTable() {
   // Order is precedence: when several switches are given, the earliest here runs.
   static constexpr std::array<SelfCheckEntry, 20> kTable{{
       {"--self-test-asr-guard", [](const SelfCheckContext& c) { return runAsrGuardCheck(c.out); }},
-      {"--self-test-qwen-stash", nullptr},
+      {"--self-test-qwen-stash", [](const SelfCheckContext& c) { return runQwenStashCheck(c.out); }},
       {"--self-test-disfluency-cleanup", [](const SelfCheckContext& c) { return runDisfluencyCleanupCheck(c.out); }},
       {"--self-test-semantic-structure", [](const SelfCheckContext& c) { return runSemanticStructureCheck(c.out); }},
       {"--self-test-self-correction", [](const SelfCheckContext& c) { return runSelfCorrectionCheck(c.out); }},
@@ -30,7 +31,7 @@ std::span<const SelfCheckEntry> selfCheckTable() {
       {"--self-test-paste-target", [](const SelfCheckContext& c) { return runPasteTargetCheck(c.out); }},
       {"--self-test-learning-terms", [](const SelfCheckContext& c) { return runLearningTermsCheck(c.out); }},
       {"--self-test-feedback-analyzer", [](const SelfCheckContext& c) { return runFeedbackAnalyzerCheck(c.out); }},
-      {"--self-test-edit-observer", nullptr},
+      {"--self-test-edit-observer", [](const SelfCheckContext& c) { return runEditObserverCheck(c.out); }},
   }};
   return kTable;
 }

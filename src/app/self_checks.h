@@ -39,6 +39,9 @@ int runRefineFastpathCheck(std::ostream& out);
 int runGentleParagraphsCheck(std::ostream& out);
 int runMurmlyFormatCheck(std::ostream& out);
 
+// Recognisers.
+int runQwenStashCheck(std::ostream& out);
+
 // Context model, guards and recording modes.
 int runSemanticStructureCheck(std::ostream& out);
 int runSpeechActGuardCheck(std::ostream& out);
