@@ -5,7 +5,11 @@
 #include <iostream>
 
 #include "app/live_refiner.h"
+#include "core/config_folder.h"
+#include "core/paths.h"
+#include "net/qt/qt_web_socket_client.h"
 #include "tools/benchmark_runner.h"
+#include "tools/streaming_file_recognizer.h"
 
 namespace sorvane {
 
@@ -16,8 +20,11 @@ int runBenchMode(const std::vector<std::string>& arguments, const Paths& paths) 
     LiveRefiner live(paths);
     BenchmarkRunner::Options options;
     options.showProgress = ::isatty(STDERR_FILENO) == 1;
-    // No streaming recogniser is connected to file recognition yet.
-    BenchmarkRunner runner(*live.dispatcher, *live.refiner, nullptr, std::cout, std::cerr, options);
+    // Audio samples go through the realtime recogniser that the key files choose.
+    QtWebSocketClient sockets(live.dispatcher->queue("app.sorvane.websocket"));
+    StreamingFileRecognizer recognizer(*live.dispatcher,
+                                       recognizerFactoryForKeys(*live.dispatcher, sockets, ConfigFolder(paths.configFolder)));
+    BenchmarkRunner runner(*live.dispatcher, *live.refiner, &recognizer, std::cout, std::cerr, options);
     bool done = false;
     live.dispatcher->mainQueue().post([&] {
       runner.start(arguments, [&](int result) {

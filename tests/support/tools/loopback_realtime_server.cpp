@@ -1,0 +1,52 @@
+// A loopback realtime recogniser server to run by hand or from a script test.
+//
+//   sorvane_loopback_realtime_server --transcript TEXT [--seconds S]
+//
+// Prints one line, the providers.json that points the realtime recogniser at it, then
+// serves until standard input closes or S seconds (default 60) have passed. Every turn
+// gets a partial with the first half of TEXT once audio arrives and TEXT as its
+// completed transcript after the commit.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "core/json.h"
+#include "core/unicode_text.h"
+#include "support/loopback_asr_servers.h"
+
+int main(int argc, char** argv) {
+  std::string transcript;
+  int seconds = 60;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--transcript" && i + 1 < argc) {
+      transcript = argv[++i];
+    } else if (arg == "--seconds" && i + 1 < argc) {
+      seconds = std::atoi(argv[++i]);
+    } else {
+      std::cerr << "usage: sorvane_loopback_realtime_server --transcript TEXT [--seconds S]\n";
+      return 2;
+    }
+  }
+  sorvane::testing::RealtimeServerScript script;
+  const std::size_t half = sorvane::text::graphemeCount(transcript) / 2;
+  if (half > 0) script.partials = {{1, sorvane::text::graphemePrefix(transcript, half), ""}};
+  script.completedTranscript = transcript;
+  sorvane::testing::LoopbackRealtimeServer server(script);
+  const sorvane::Json providers = {{"dashscope", {{"realtimeURL", server.realtimeURL()}}}};
+  std::cout << providers.dump() << std::endl;
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&input, 1, 200) > 0) {
+      char buffer[256];
+      if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0) break;
+    }
+  }
+  return 0;
+}
