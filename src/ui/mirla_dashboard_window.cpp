@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -192,6 +193,9 @@ MirlaDashboardWindow::MirlaDashboardWindow(DashboardServices services)
   QObject::connect(sidebar_, &QButtonGroup::idClicked, this,
                    [this](int id) { showSection(static_cast<MirlaDashboardSection>(id)); });
   showSection(MirlaDashboardSection::overview);
+  // Ctrl+W closes the window (it only hides: the app keeps running in the tray).
+  auto* close = new QShortcut(QKeySequence::Close, this);
+  QObject::connect(close, &QShortcut::activated, this, [this] { hide(); });
 }
 
 MirlaDashboardWindow::~MirlaDashboardWindow() = default;
