@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # End to end: the desktop app under a private virtual X server with a tray host.
-# It starts, shows its tray icon, refuses a second instance, opens its menu on a click
-# and quits from "Quit Mirla". Without any display it exits with a clear message.
+# It starts with its dashboard, shows its tray icon, answers a second launch by showing
+# the dashboard again (the way in without a tray host), opens the dashboard and starts
+# and stops a turn from its menu without taking the focus, and quits from "Quit Mirla".
+# Without any display
+# it exits with a clear message.
 set -euo pipefail
 app="$1"
 work="$(mktemp -d)"
@@ -52,20 +55,78 @@ new_log() { cat "$log" 2>/dev/null; }
 app_pid=$!
 pids+=($app_pid)
 wait_for 15 grep -q 'app launched' "$log" || fail "no 'app launched' line"
-icon_visible() { xdotool search --onlyvisible --class sorvane >/dev/null 2>&1; }
-wait_for 15 icon_visible || fail "tray icon not shown"
+# Our visible windows by title: "Mirla" (dashboard), "Sorvane" (tray icon),
+# "Mirla recording" (capsule).
+window_named() {
+  local w
+  for w in $(xdotool search --onlyvisible --class sorvane 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+dashboard_window() { window_named Mirla; }
+icon_window() { window_named Sorvane; }
+export -f window_named
+wait_for 15 window_named Mirla >/dev/null || fail "no dashboard at launch"
+wait_for 15 window_named Sorvane >/dev/null || fail "tray icon not shown"
+shown_count() { grep -c 'dashboard shown visible=true' "$log" || true; }
 
-# A second instance terminates itself at once.
+close_dashboard() {
+  local dash
+  dash="$(dashboard_window)"
+  [ -n "$dash" ] || return 0
+  xdotool windowfocus --sync "$dash" 2>/dev/null || true
+  xdotool key ctrl+w
+  wait_for 10 bash -c "! window_named Mirla >/dev/null" || fail "dashboard did not close"
+}
+
+# A second launch terminates itself at once and the running instance shows its dashboard.
+sleep 1  # past the launch's second look at the dashboard (0.6 s)
+close_dashboard
+before="$(shown_count)"
 timeout 20 "$app" || fail "second instance exit status $?"
 new_log | grep -q "another instance exists; terminating this instance" || fail "no second-instance line"
 kill -0 "$app_pid" || fail "first instance died"
+wait_for 10 grep -q "app reopen visibleWindows=false" "$log" || fail "no reopen line"
+wait_for 10 window_named Mirla >/dev/null || fail "second launch did not show the dashboard"
+[ "$(shown_count)" -gt "$before" ] || fail "no dashboard shown line after the second launch"
 
-icon="$(xdotool search --onlyvisible --class sorvane | head -1)"
-xdotool mousemove --window "$icon" 8 8 click 1
-menu_open() { [ "$(xdotool search --onlyvisible --class sorvane | wc -l)" -ge 2 ]; }
-wait_for 10 menu_open || fail "menu did not open"
-menu="$(xdotool search --onlyvisible --class sorvane | grep -v "^$icon\$" | head -1)"
-xdotool mousemove --window "$menu" 30 10 click 1
+# The menu: a click on the icon opens it; keys choose the entries (menu order: Start
+# Dictation, Start English Translation, Open Mirla Dashboard, ... Quit Mirla).
+open_menu() {
+  local icon windows
+  icon="$(icon_window)"
+  windows="$(xdotool search --onlyvisible --class sorvane | wc -l)"
+  xdotool mousemove --window "$icon" 8 8 click 1
+  wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --class sorvane | wc -l) -gt $windows ]" || fail "menu did not open"
+  sleep 0.3
+}
+menu_choose() {  # menu_choose <key>...
+  open_menu
+  xdotool key "$@"
+}
+
+close_dashboard
+before="$(shown_count)"
+menu_choose Down Down Down Return
+wait_for 10 window_named Mirla >/dev/null || fail "menu did not open the dashboard"
+[ "$(shown_count)" -gt "$before" ] || fail "no dashboard shown line from the menu"
+
+# A turn from the menu: the capsule shows and the focus stays where it was.
+dash="$(dashboard_window)"
+xdotool windowfocus --sync "$dash"
+focus_before="$(xdotool getwindowfocus)"
+menu_choose Down Return
+wait_for 10 grep -q "recording shown mode=dictation" "$log" || fail "menu did not start a turn"
+wait_for 10 window_named "Mirla recording" >/dev/null || fail "capsule not shown"
+sleep 0.3
+[ "$(xdotool getwindowfocus)" = "$focus_before" ] || fail "the capsule took the focus"
+menu_choose Down Return
+wait_for 10 grep -q "stop requested" "$log" || fail "menu did not stop the turn"
+wait_for 10 grep -q "turn ended without text" "$log" || fail "turn did not end"
+wait_for 10 bash -c "! window_named 'Mirla recording' >/dev/null" || fail "capsule not hidden"
+
+menu_choose Up Return
 wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "app did not quit from the menu"
 wait "$app_pid" || fail "app exit status $?"
 echo "desktop e2e ok"
