@@ -21,8 +21,8 @@ packages=(
   pulseaudio pulseaudio-utils espeak-ng sox
   # a CJK font, so the interface pictures and widget tests draw Chinese text
   fonts-wqy-microhei
-  # packaging checks
-  dpkg-dev desktop-file-utils
+  # packaging: checks, and the icon's PNG sizes rendered from its SVG
+  dpkg-dev desktop-file-utils librsvg2-bin
 )
 
 missing=()

@@ -29,7 +29,8 @@ std::string helpText(std::span<const SelfCheckEntry> checks, AvailableTools tool
       "Sorvane: voice input for the Linux desktop.\n"
       "\n"
       "Usage:\n"
-      "  sorvane                 start the desktop app (tray icon; tap Alt to dictate)\n";
+      "  sorvane                 start the desktop app (tray icon; tap Alt to dictate)\n"
+      "  sorvane --background    start it without showing the dashboard (start at login)\n";
   if (tools.enhanceWav) text += "  Sorvane --enhance-wav input.wav --out output.wav [--chunk-ms 64]\n";
   if (tools.bench) text += "  Sorvane --bench manifest.json --out results.jsonl [--profile context-guarded-v4]\n";
   text += "  sorvane --list-audio-sources  list the microphones (name it in ~/.sorvane/audio-source)\n";
@@ -42,7 +43,22 @@ std::string helpText(std::span<const SelfCheckEntry> checks, AvailableTools tool
     any = true;
     text += "  sorvane " + std::string(check.flag) + "\n";
   }
-  text += "\nFiles: keys and switches in ~/.sorvane/, log in /tmp/sorvane.log.\n";
+  text +=
+      "\nFiles:\n"
+      "  ~/.sorvane/dashscope-api-key, deepseek-api-key, deepgram-api-key\n"
+      "                          API keys, one per file (DashScope: Qwen realtime recogniser;\n"
+      "                          else Deepgram)\n"
+      "  ~/.sorvane/enable-voice-processing-io, enable-ffmpeg-speechnorm, enable-qwen-corpus-hint\n"
+      "                          switch files: present (even empty) turns the feature on\n"
+      "  ~/.sorvane/providers.json  optional service URLs and models:\n"
+      "                          {\"deepseek\":{\"baseURL\",\"model\"}, \"dashscope\":{\"baseURL\",\"model\",\n"
+      "                          \"realtimeURL\",\"realtimeModel\"}, \"deepgram\":{\"listenURL\",\"model\"},\n"
+      "                          \"worker\":{\"baseURL\"}, \"website\":{\"baseURL\"}}; missing or invalid:\n"
+      "                          the built-in defaults\n"
+      "  $XDG_DATA_HOME/Mirla/   history.jsonl, feedback.jsonl, dictionary.json, audio/\n"
+      "  $XDG_STATE_HOME/Sorvane/turns.jsonl  one metrics line per turn\n"
+      "  /tmp/sorvane.log        the application log\n"
+      "  $XDG_CONFIG_HOME/autostart/sorvane.desktop  the start-at-login entry\n";
   return text;
 }
 
