@@ -51,7 +51,7 @@ class EditObserver final : public TurnFollowUp {
     KeyboardEventSource* keyboard = nullptr;     // no key handling when absent
     TurnFeedbackAnalyzer* analyzer = nullptr;
     TurnStore* store = nullptr;
-    TurnHud* hud = nullptr;
+    TurnWindows* hud = nullptr;
     std::function<std::optional<Rect>()> targetScreen;  // the turn's screen, for the panel
   };
 

@@ -42,7 +42,7 @@ struct TurnCollaborators {
   std::shared_ptr<TurnContextSource> context;  // shared with tasks on the context queue
   std::unique_ptr<TurnRefiner> refiner;
   std::unique_ptr<TurnInserter> inserter;
-  std::unique_ptr<TurnHud> hud;
+  std::unique_ptr<TurnWindows> hud;
   TurnStore* store = nullptr;          // the process's data store; outlives the controller
   TurnFollowUp* followUp = nullptr;    // the edit observer; may be absent
 };
@@ -97,7 +97,7 @@ class TurnController {
   const std::optional<std::string>& lastAudioPath() const { return lastAudioPath_; }
   StatusMenuState menuState() const;
 
-  TurnHud& hud() { return *c_.hud; }
+  TurnWindows& hud() { return *c_.hud; }
   TurnInserter& inserter() { return *c_.inserter; }
 
  private:

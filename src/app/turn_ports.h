@@ -73,9 +73,9 @@ class TurnInserter {
 
 // The windows of a turn: capsule, listening badge, copy panel, mode palette, learning
 // panel, dashboard and the tray menu. Frames are desktop points, y growing upward.
-class TurnHud {
+class TurnWindows {
  public:
-  virtual ~TurnHud() = default;
+  virtual ~TurnWindows() = default;
   // The visible frame of the main screen, if there is one.
   virtual std::optional<Rect> mainScreen() = 0;
   virtual void placeOverlay(const Rect& frame) = 0;

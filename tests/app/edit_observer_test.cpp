@@ -128,7 +128,7 @@ class EditObserverTest : public ::testing::Test {
   FakeKeyboard keyboard;
   FakeTurnAnalyzer analyzer;
   FakeTurnStore store;
-  FakeTurnHud hud;
+  FakeTurnWindows hud;
   std::shared_ptr<FakeTurnContext> context;
   std::shared_ptr<TurnMetrics> metrics;
   std::unique_ptr<EditObserver> observer;

@@ -78,7 +78,7 @@ class TurnControllerTest : public ::testing::Test {
     auto ctx = std::make_shared<FakeTurnContext>();
     auto r = std::make_unique<FakeTurnRefiner>(d);
     auto i = std::make_unique<FakeTurnInserter>(d);
-    auto h = std::make_unique<FakeTurnHud>();
+    auto h = std::make_unique<FakeTurnWindows>();
     speech = s.get();
     context = ctx.get();
     refiner = r.get();
@@ -127,7 +127,7 @@ class TurnControllerTest : public ::testing::Test {
   FakeTurnContext* context = nullptr;
   FakeTurnRefiner* refiner = nullptr;
   FakeTurnInserter* inserter = nullptr;
-  FakeTurnHud* hud = nullptr;
+  FakeTurnWindows* hud = nullptr;
   std::unique_ptr<TurnController> controller;
 };
 

@@ -131,7 +131,7 @@ class FakeTurnInserter final : public TurnInserter {
 };
 
 // Records every HUD call as one short line.
-class FakeTurnHud final : public TurnHud {
+class FakeTurnWindows final : public TurnWindows {
  public:
   std::optional<Rect> mainScreen() override { return Rect{0, 0, 1512, 982}; }
   void placeOverlay(const Rect& f) override { lastOverlayFrame = f; }
