@@ -6,6 +6,7 @@
 #include <unicode/timezone.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "core/unicode_text.h"
@@ -49,7 +50,7 @@ struct Reader {
   }
   double number(const char* key) {
     auto value = jsonNumber(object, key);
-    if (!value) ok = false;
+    if (!value || !std::isfinite(*value)) ok = false;  // 1e999 parses as infinity
     return value.value_or(0);
   }
 };
@@ -337,7 +338,7 @@ std::vector<std::pair<std::string, int64_t>> dailyCharacterBuckets(std::span<con
     const std::string label = labels.label(entry.createdAtMs);
     for (auto& bucket : buckets) {
       if (bucket.first == label) {
-        bucket.second += entry.finalChars;
+        bucket.second = saturatingAdd(bucket.second, entry.finalChars);
         break;
       }
     }

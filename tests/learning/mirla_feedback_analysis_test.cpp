@@ -42,8 +42,8 @@ TEST(FeedbackAnalysis, ParseAnalysisCases) {
       {R"({"summary":"x","dictionary_terms":["A",1],"dictionary_term":"B","confidence":0.8})",
        std::vector<std::string>{"B"}, 0.8, "x", ""},
       {"这次修改只是换了说法。", std::vector<std::string>{}, 0.5, "这次修改只是换了说法。", "other"},
-      {"  ```json ``` ", std::nullopt},
-      {"", std::nullopt},
+      {"  ```json ``` ", std::nullopt, 0, "", ""},
+      {"", std::nullopt, 0, "", ""},
   };
   for (const auto& c : cases) {
     const auto analysis = parseAnalysis(c.answer, "test-provider");
