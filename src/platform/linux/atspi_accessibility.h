@@ -1,0 +1,32 @@
+// The accessibility port over AT-SPI 2 and the X server, for the context collector.
+//
+// Frontmost application: the active window (_NET_ACTIVE_WINDOW, else the X input focus),
+// its _NET_WM_PID matched to an AT-SPI application; its identifier is the window's
+// desktop-file id (_GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE) or window class, lower
+// case. AT-SPI roles become AX role names and character offsets UTF-16 ranges
+// (atspi_mapping.h); rectangles come in X root coordinates (the port's accessibility
+// space); screens (followed through Qt on the main thread) and the mouse are given in
+// desktop space, flipped about the bottom of the virtual desktop. Browser pages are read
+// from the tree: the document's "DocURL" (Firefox) or "URI" (Chromium) and the editable
+// state of the focused node.
+//
+// Made on the main thread; every other call on the context queue given here (libatspi is
+// single-threaded; its D-Bus traffic is dispatched on that queue's event loop). Each
+// request is bounded by the timeout last set, and none is made once it has run out. Without
+// a session bus or accessibility bus every call answers absent (logged once).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "context/accessibility.h"
+#include "core/dispatch.h"
+
+namespace sorvane::platform {
+
+std::unique_ptr<Accessibility> makeAtspiAccessibility(SerialQueue& contextQueue);
+
+// AT-SPI requests made by every adapter of the process so far (for the benchmark).
+std::size_t atspiRequestCount();
+
+}  // namespace sorvane::platform

@@ -1,0 +1,183 @@
+// The context collector over the AT-SPI adapter, against real GTK 3 and Qt windows.
+// Needs an X server, a private D-Bus session and AT-SPI bus: atspi_desktop_tests.sh sets
+// them up and SORVANE_ATSPI_DESKTOP=1; elsewhere these tests skip.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <signal.h>
+
+#include "context/context_collector.h"
+#include "core/clock.h"
+#include "core/qt/qt_dispatcher.h"
+#include "platform/linux/atspi_accessibility.h"
+#include "core/unicode_text.h"
+#include "support/test_support.h"
+
+namespace sorvane::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string run(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForFinished(15'000)) {
+    process.kill();
+    process.waitForFinished();
+    return {};
+  }
+  return QString::fromUtf8(process.readAllStandardOutput()).trimmed().toStdString();
+}
+
+// A fixture window, focused; closed when this goes away.
+class FixtureWindow {
+ public:
+  FixtureWindow(const QString& program, const QStringList& arguments, const QString& title) {
+    process_.start(program, arguments + QStringList{title});
+    if (!process_.waitForStarted(10'000)) return;
+    while (!process_.canReadLine() && process_.waitForReadyRead(10'000)) {
+    }
+    if (process_.readLine().trimmed() != "ready") return;
+    window_ = run("xdotool", {"search", "--sync", "--name", "^" + title + "$"});
+    if (auto newline = window_.find('\n'); newline != std::string::npos) window_.resize(newline);
+    if (!window_.empty()) run("xdotool", {"windowfocus", "--sync", QString::fromStdString(window_)});
+  }
+  ~FixtureWindow() {
+    if (process_.state() == QProcess::NotRunning) return;
+    ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(5'000)) {
+      process_.kill();
+      process_.waitForFinished();
+    }
+  }
+  bool shown() const { return !window_.empty(); }
+  const std::string& window() const { return window_; }
+  qint64 pid() const { return process_.processId(); }
+
+ private:
+  QProcess process_;
+  std::string window_;
+};
+
+class AtspiDesktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("SORVANE_ATSPI_DESKTOP")) GTEST_SKIP() << "needs atspi_desktop_tests.sh";
+    dispatcher = makeQtDispatcher(SystemClock::instance());
+    collector = std::make_unique<ContextCollector>(
+        makeAtspiAccessibility(dispatcher->queue(kContextQueueLabel)), *dispatcher);
+  }
+
+  // Applications appear on the accessibility bus a moment after their window.
+  InputContext collectOnceFocused(const std::string& appName) {
+    InputContext context;
+    for (auto until = std::chrono::steady_clock::now() + 15s; std::chrono::steady_clock::now() < until;) {
+      context = collector->collect();
+      if (context.appName == appName && !context.focusedRole.empty()) break;
+      std::this_thread::sleep_for(200ms);
+    }
+    return context;
+  }
+
+  // The window's frame in desktop space (the 1280x800 screen of the test server).
+  static Rect desktopFrameOf(const std::string& window) {
+    const std::string shell = run("xdotool", {"getwindowgeometry", "--shell", QString::fromStdString(window)});
+    auto value = [&](const std::string& key) {
+      auto at = shell.find(key + "=");
+      return at == std::string::npos ? 0.0 : std::stod(shell.substr(at + key.size() + 1));
+    };
+    return {value("X"), 800 - value("Y") - value("HEIGHT"), value("WIDTH"), value("HEIGHT")};
+  }
+
+  static bool inside(const Rect& inner, const Rect& outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+           inner.y + inner.height <= outer.y + outer.height;
+  }
+
+  static void expectTextEditContext(const InputContext& context, const std::string& title) {
+    EXPECT_EQ(context.source, "accessibility");
+    EXPECT_EQ(context.windowTitle, title);
+    EXPECT_EQ(context.focusedRole, "AXTextArea");
+    EXPECT_TRUE(context.focusedValueSettable);
+    // The fixture's text holds an emoji before the selection: UTF-16 ranges, not
+    // characters, must come out of the adapter.
+    EXPECT_EQ(context.textBeforeCursor, "你好😀 hello");
+    EXPECT_EQ(context.selectedText, "world");
+    EXPECT_EQ(context.textAfterCursor, "second line");
+    EXPECT_NE(context.visibleText.find("Status: ready for dictation"), std::string::npos) << context.visibleText;
+    EXPECT_EQ(context.pasteTargetReason(), "focused-text-role");
+    EXPECT_TRUE(context.focusedFrame);
+    EXPECT_TRUE(context.caretFrame);
+  }
+
+  std::unique_ptr<Dispatcher> dispatcher;
+  std::unique_ptr<ContextCollector> collector;
+};
+
+QString gtkFixture() { return QString::fromUtf8(std::getenv("SORVANE_ATSPI_GTK_FIXTURE")); }
+
+TEST_F(AtspiDesktop, GtkTextView) {
+  const QString title = "Sorvane GTK text view";
+  FixtureWindow window("/usr/bin/python3", {gtkFixture()}, title);
+  ASSERT_TRUE(window.shown());
+  const InputContext context = collectOnceFocused("Sorvane GTK Fixture");
+  EXPECT_EQ(context.appName, "Sorvane GTK Fixture");
+  expectTextEditContext(context, title.toStdString());
+  EXPECT_EQ(context.bundleIdentifier, "org.sorvane.atspigtkfixture");
+
+  // Frames are in desktop space: the caret and the field lie inside the window.
+  const Rect windowFrame = desktopFrameOf(window.window());
+  ASSERT_TRUE(context.caretFrame && context.focusedFrame);
+  EXPECT_TRUE(inside(*context.caretFrame, windowFrame)) << context.caretFrame->x << "," << context.caretFrame->y;
+  EXPECT_TRUE(inside(*context.focusedFrame, windowFrame)) << context.focusedFrame->y;
+  EXPECT_EQ(collector->targetScreenForFrontmostWindow(), (Rect{0, 0, 1280, 800}));
+}
+
+TEST_F(AtspiDesktop, QtTextEdit) {
+  const QString title = "Sorvane Qt text edit";
+  FixtureWindow window(QString::fromUtf8(std::getenv("SORVANE_ATSPI_QT_FIXTURE")), {}, title);
+  ASSERT_TRUE(window.shown());
+  // This one is found through _NET_ACTIVE_WINDOW, as under a window manager.
+  run("xprop", {"-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set", "_NET_ACTIVE_WINDOW",
+                QString::fromStdString(window.window())});
+  const InputContext context = collectOnceFocused("Sorvane Qt Fixture");
+  run("xprop", {"-root", "-remove", "_NET_ACTIVE_WINDOW"});
+  EXPECT_EQ(context.appName, "Sorvane Qt Fixture");
+  expectTextEditContext(context, title.toStdString());
+  EXPECT_FALSE(context.bundleIdentifier.empty());
+  EXPECT_EQ(context.bundleIdentifier, text::toLower(context.bundleIdentifier));
+}
+
+TEST_F(AtspiDesktop, AHungApplicationCostsOneBudget) {
+  const QString title = "Sorvane GTK hung";
+  FixtureWindow window("/usr/bin/python3", {gtkFixture()}, title);
+  ASSERT_TRUE(window.shown());
+  ASSERT_EQ(collectOnceFocused("Sorvane GTK Fixture").focusedRole, "AXTextArea");
+
+  ::kill(static_cast<pid_t>(window.pid()), SIGSTOP);
+  ContextCollectionStats stats;
+  const auto start = std::chrono::steady_clock::now();
+  const InputContext context = collector->collect(&stats);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ::kill(static_cast<pid_t>(window.pid()), SIGCONT);
+  // Unbounded, the field's dozens of reads would each wait for libatspi's own timeout.
+  EXPECT_LT(elapsed, 2s);
+  EXPECT_TRUE(stats.budgetExhausted);
+  EXPECT_EQ(context.bundleIdentifier, "org.sorvane.atspigtkfixture");
+  EXPECT_EQ(context.source, "accessibility");
+
+  // Answering again, it is read in full.
+  EXPECT_EQ(collectOnceFocused("Sorvane GTK Fixture").selectedText, "world");
+}
+
+}  // namespace
+}  // namespace sorvane::platform

@@ -1,0 +1,43 @@
+#!/bin/bash
+# Runs the accessibility adapter tests against real GTK 3 and Qt windows, in an X server,
+# a D-Bus session and an AT-SPI bus of their own.
+#   atspi_desktop_tests.sh <sorvane_platform_tests> <atspi_gtk_fixture.py> <sorvane_atspi_qt_fixture>
+set -u
+tests=$1
+gtk_fixture=$2
+qt_fixture=$3
+work=$(mktemp -d)
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+  echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
+export HOME="$work" XDG_RUNTIME_DIR="$work" NO_AT_BRIDGE=0 GTK_A11Y=atspi
+export SORVANE_ATSPI_DESKTOP=1 SORVANE_ATSPI_GTK_FIXTURE="$gtk_fixture" SORVANE_ATSPI_QT_FIXTURE="$qt_fixture"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+chmod 700 "$work"
+
+# Everything that talks to the buses runs inside the one session; the bus launcher (and the
+# registry it starts) ends with it.
+dbus-run-session -- bash -c '
+  launcher=/usr/libexec/at-spi-bus-launcher
+  [ -x "$launcher" ] || launcher=/usr/lib/at-spi2-core/at-spi-bus-launcher
+  "$launcher" --launch-immediately &
+  launcher_pid=$!
+  trap "kill $launcher_pid 2>/dev/null; wait $launcher_pid 2>/dev/null" EXIT
+  for _ in $(seq 50); do
+    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  dbus-send --session --type=method_call --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
+    string:org.a11y.Status string:IsEnabled variant:boolean:true
+  "$0" --gtest_filter="AtspiDesktop.*"
+' "$tests"
