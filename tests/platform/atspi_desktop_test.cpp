@@ -1,5 +1,5 @@
 // The context collector over the AT-SPI adapter, against real GTK 3 and Qt windows.
-// Needs an X server, a private D-Bus session and AT-SPI bus: atspi_desktop_tests.sh sets
+// Needs an X server, a private D-Bus session and AT-SPI bus: atspi_session.sh sets
 // them up and SORVANE_ATSPI_DESKTOP=1; elsewhere these tests skip.
 #include <gtest/gtest.h>
 
@@ -71,7 +71,7 @@ class FixtureWindow {
 class AtspiDesktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("SORVANE_ATSPI_DESKTOP")) GTEST_SKIP() << "needs atspi_desktop_tests.sh";
+    if (!std::getenv("SORVANE_ATSPI_DESKTOP")) GTEST_SKIP() << "needs atspi_session.sh";
     dispatcher = makeQtDispatcher(SystemClock::instance());
     collector = std::make_unique<ContextCollector>(
         makeAtspiAccessibility(dispatcher->queue(kContextQueueLabel)), *dispatcher);

@@ -1,11 +1,12 @@
 #!/bin/bash
-# Runs the accessibility adapter tests against real GTK 3 and Qt windows, in an X server,
-# a D-Bus session and an AT-SPI bus of their own.
-#   atspi_desktop_tests.sh <sorvane_platform_tests> <atspi_gtk_fixture.py> <sorvane_atspi_qt_fixture>
+# Runs a command in an X server, a D-Bus session and an AT-SPI bus of its own, with the
+# paths of the GTK 3 and Qt fixture windows in SORVANE_ATSPI_GTK_FIXTURE and
+# SORVANE_ATSPI_QT_FIXTURE: the accessibility adapter tests and the collection benchmark.
+#   atspi_session.sh <atspi_gtk_fixture.py> <sorvane_atspi_qt_fixture> <command> [arguments...]
 set -u
-tests=$1
-gtk_fixture=$2
-qt_fixture=$3
+gtk_fixture=$1
+qt_fixture=$2
+shift 2
 work=$(mktemp -d)
 trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
 
@@ -39,5 +40,5 @@ dbus-run-session -- bash -c '
   done
   dbus-send --session --type=method_call --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
     string:org.a11y.Status string:IsEnabled variant:boolean:true
-  "$0" --gtest_filter="AtspiDesktop.*"
-' "$tests"
+  "$@"
+' atspi-session "$@"
