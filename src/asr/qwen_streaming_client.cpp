@@ -74,11 +74,23 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
   }
 
   // Audio goes out as text built directly: Base64 needs no JSON escaping.
+  static std::string appendMessage(std::string_view bytes) {
+    return R"({"audio":")" + base64Encode(bytes) + R"(","type":"input_audio_buffer.append"})";
+  }
+
   void sendAudio(std::string bytes) {
     if (!socket) return;
     sendQueue.post([socket = socket, cancelled = cancelled, bytes = std::move(bytes)] {
-      if (cancelled->load()) return;
-      socket->sendText(R"({"audio":")" + base64Encode(bytes) + R"(","type":"input_audio_buffer.append"})");
+      if (!cancelled->load()) socket->sendText(appendMessage(bytes));
+    });
+  }
+
+  // The tail silence is the same message every turn.
+  void sendTailSilence() {
+    static const std::string message = appendMessage(std::string(qwen::kTailSilenceBytes, '\0'));
+    if (!socket) return;
+    sendQueue.post([socket = socket, cancelled = cancelled] {
+      if (!cancelled->load()) socket->sendText(message);
     });
   }
 
@@ -247,7 +259,7 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
     value("qwenStablePartialDelayMs", qwen::kStablePartialDelay.count());
     value("qwenMaxFinalizeWaitMs", qwen::kMaxFinalizeWait.count());
     // Not through `send`: the finishing flag must not drop it, and it needs no session.
-    sendAudio(std::string(qwen::kTailSilenceBytes, '\0'));
+    sendTailSilence();
     stateQueue.postAfter(qwen::kCommitDelay, onState([](State& s) {
                            if (s.cancelled->load()) return;
                            s.mark("qwenCommitSent");

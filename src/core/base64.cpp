@@ -20,24 +20,24 @@ constexpr std::array<int8_t, 256> kDecode = decodeTable();
 }  // namespace
 
 std::string base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  char* o = out.data();
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
   std::size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(kAlphabet[(v >> 6) & 63]);
-    out.push_back(kAlphabet[v & 63]);
+    const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
+    *o++ = kAlphabet[(v >> 18) & 63];
+    *o++ = kAlphabet[(v >> 12) & 63];
+    *o++ = kAlphabet[(v >> 6) & 63];
+    *o++ = kAlphabet[v & 63];
   }
   const std::size_t rest = bytes.size() - i;
   if (rest > 0) {
-    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
-    if (rest == 2) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
-    out.push_back('=');
+    uint32_t v = uint32_t(in[i]) << 16;
+    if (rest == 2) v |= uint32_t(in[i + 1]) << 8;
+    *o++ = kAlphabet[(v >> 18) & 63];
+    *o++ = kAlphabet[(v >> 12) & 63];
+    if (rest == 2) *o++ = kAlphabet[(v >> 6) & 63];
   }
   return out;
 }
