@@ -304,8 +304,9 @@ std::string AtspiAccessibility::property(xcb_window_t window, xcb_atom_t name, u
   auto cookie = xcb_get_property(x_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, maxLongs);
   auto* reply = xcb_get_property_reply(x_, cookie, nullptr);
   if (!reply) return {};
+  // The value's length is given in bytes.
   std::string value(static_cast<const char*>(xcb_get_property_value(reply)),
-                    static_cast<std::size_t>(xcb_get_property_value_length(reply)) * (reply->format / 8));
+                    static_cast<std::size_t>(std::max(0, xcb_get_property_value_length(reply))));
   free(reply);
   return value;
 }
