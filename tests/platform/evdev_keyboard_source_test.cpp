@@ -259,8 +259,14 @@ TEST(EvdevSourceWithoutDevices, DeliversNothingAndSaysWhenDevicesAreUnreadable) 
   testing::LogCapture log;
   EXPECT_EQ(source.openDevices(dir.path() + "/missing"), 0);
   EXPECT_TRUE(log.contains("keyboard devices unavailable reason=no-input-folder"));
+  // A node that is no input device is passed over, not counted as refused.
+  dir.write("event0", "not a device");
+  EXPECT_EQ(source.openDevices(dir.path()), 0);
+  EXPECT_FALSE(source.accessDenied());
+  EXPECT_FALSE(source.available());
   // A device node we may not open (skipped when running as root, which opens anything).
   if (::geteuid() == 0) return;
+  ::unlink(dir.file("event0").c_str());
   const std::string node = dir.path() + "/event3";
   ::close(::open(node.c_str(), O_CREAT | O_WRONLY, 0000));
   EXPECT_EQ(source.openDevices(dir.path()), 0);

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
+#include <libudev.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -80,6 +81,9 @@ EvdevKeyboardSource::EvdevKeyboardSource(std::function<bool()> ownWindowFocused)
 }
 
 EvdevKeyboardSource::~EvdevKeyboardSource() {
+  monitorNotifier_.reset();
+  if (monitor_) ::udev_monitor_unref(monitor_);
+  if (udev_) ::udev_unref(udev_);
   for (auto& device : devices_) {
     device->notifier.reset();
     ::close(device->fd);
@@ -100,28 +104,9 @@ int EvdevKeyboardSource::openDevices(const std::string& folder) {
   std::sort(nodes.begin(), nodes.end());
   int opened = 0, denied = 0;
   for (const std::string& node : nodes) {
-    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EACCES || errno == EPERM) ++denied;
-      continue;
-    }
-    libevdev* info = nullptr;
-    if (libevdev_new_from_fd(fd, &info) != 0) {
-      ::close(fd);
-      continue;
-    }
-    const bool keyboard = libevdev_has_event_code(info, EV_KEY, KEY_SPACE) &&
-                          libevdev_has_event_code(info, EV_KEY, KEY_LEFTALT);
-    const bool pointer = libevdev_has_event_code(info, EV_KEY, BTN_LEFT);
-    const char* rawName = libevdev_get_name(info);
-    std::string name = rawName ? rawName : node;
-    libevdev_free(info);
-    if ((!keyboard && !pointer) || name == kUinputKeyboardName) {
-      ::close(fd);
-      continue;
-    }
-    addDevice(fd, std::move(name));
-    ++opened;
+    const NodeResult result = openNode(node);
+    if (result == NodeResult::opened) ++opened;
+    if (result == NodeResult::denied) ++denied;
   }
   if (opened == 0 && denied > 0 && !accessDenied_) {
     accessDenied_ = true;
@@ -129,6 +114,55 @@ int EvdevKeyboardSource::openDevices(const std::string& folder) {
            " hint=input-group-or-udev-uaccess-rule");
   }
   return opened;
+}
+
+EvdevKeyboardSource::NodeResult EvdevKeyboardSource::openNode(const std::string& node) {
+  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EACCES || errno == EPERM ? NodeResult::denied : NodeResult::skipped;
+  libevdev* info = nullptr;
+  if (libevdev_new_from_fd(fd, &info) != 0) {
+    ::close(fd);
+    return NodeResult::skipped;
+  }
+  const bool keyboard =
+      libevdev_has_event_code(info, EV_KEY, KEY_SPACE) && libevdev_has_event_code(info, EV_KEY, KEY_LEFTALT);
+  const bool pointer = libevdev_has_event_code(info, EV_KEY, BTN_LEFT);
+  const char* rawName = libevdev_get_name(info);
+  std::string name = rawName ? rawName : node;
+  libevdev_free(info);
+  if ((!keyboard && !pointer) || name == kUinputKeyboardName) {
+    ::close(fd);
+    return NodeResult::skipped;
+  }
+  addDevice(fd, std::move(name));
+  return NodeResult::opened;
+}
+
+bool EvdevKeyboardSource::watchHotPlug() {
+  udev_ = ::udev_new();
+  if (!udev_) return false;
+  monitor_ = ::udev_monitor_new_from_netlink(udev_, "udev");
+  if (!monitor_ || ::udev_monitor_filter_add_match_subsystem_devtype(monitor_, "input", nullptr) < 0 ||
+      ::udev_monitor_enable_receiving(monitor_) < 0) {
+    appLog("keyboard hot-plug unavailable reason=no-udev-monitor");
+    return false;
+  }
+  monitorNotifier_ = std::make_unique<QSocketNotifier>(::udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
+  QObject::connect(monitorNotifier_.get(), &QSocketNotifier::activated, [this] {
+    while (udev_device* device = ::udev_monitor_receive_device(monitor_)) {
+      const char* action = ::udev_device_get_action(device);
+      const char* node = ::udev_device_get_devnode(device);
+      // Removals end the device's reads by themselves (ENODEV).
+      if (action && node && std::strcmp(action, "add") == 0 && std::strstr(node, "/event")) {
+        if (openNode(node) == NodeResult::denied && !accessDenied_) {
+          accessDenied_ = true;
+          appLog("keyboard devices unreadable count=1 hint=input-group-or-udev-uaccess-rule");
+        }
+      }
+      ::udev_device_unref(device);
+    }
+  });
+  return true;
 }
 
 void EvdevKeyboardSource::addDevice(int fd, std::string name) {

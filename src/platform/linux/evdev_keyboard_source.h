@@ -14,6 +14,7 @@
 // Control tap. The space bar with a chord's modifiers is also reported to the chord
 // handler, for sessions without a desktop shortcut portal.
 //
+// Keyboards plugged in later are opened as udev announces them (`watchHotPlug`).
 // Devices are read through QSocketNotifiers on the main thread; events are delivered
 // there. While one of our own windows has focus, only `Scope::everywhere` observers get
 // key events.
@@ -30,6 +31,8 @@
 #include "app/keyboard_events.h"
 
 class QSocketNotifier;
+struct udev;
+struct udev_monitor;
 
 namespace sorvane::platform {
 
@@ -60,6 +63,8 @@ class EvdevKeyboardSource final : public KeyboardEventSource {
   // becomes true.
   int openDevices(const std::string& folder = "/dev/input");
   bool accessDenied() const { return accessDenied_; }
+  // Opens keyboards plugged in later, as udev announces them; false without udev.
+  bool watchHotPlug();
 
   // Reads `fd` (taken over, closed when the device ends) as one device named `name`.
   void addDevice(int fd, std::string name);
@@ -85,6 +90,8 @@ class EvdevKeyboardSource final : public KeyboardEventSource {
     std::map<uint64_t, Entry> entries;
     uint64_t next = 1;
   };
+  enum class NodeResult { opened, denied, skipped };
+  NodeResult openNode(const std::string& node);
   void readDevice(Device& device);
   void handleRecord(Device& device, uint16_t type, uint16_t code, int32_t value);
   void handleKey(Device& device, uint16_t code, int32_t value);
@@ -95,6 +102,9 @@ class EvdevKeyboardSource final : public KeyboardEventSource {
   std::function<void(uint8_t)> spaceHandler_;
   std::vector<std::unique_ptr<Device>> devices_;
   std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  std::unique_ptr<QSocketNotifier> monitorNotifier_;
   bool everAdded_ = false;
   bool accessDenied_ = false;
 };
