@@ -1,5 +1,5 @@
 // Arbitrary server frames into both recogniser clients: each line of the input is one
-// frame (text for even lines, binary for odd ones) delivered to a Qwen realtime and a
+// frame (text for even lines, binary for odd ones; the twelfth takes the rest) delivered to a Qwen realtime and a
 // Deepgram live client in virtual time, around a finish. Nothing may crash, and each
 // finish must complete exactly once.
 #include <cstddef>
@@ -18,6 +18,8 @@ namespace {
 using namespace sorvane;
 using namespace std::chrono_literals;
 
+constexpr std::size_t kMaxFrames = 12;
+
 template <typename Client>
 void feed(testing::VirtualDispatcher& dispatcher, testing::FakeWebSocketClient& sockets, Client& client,
           std::string_view bytes) {
@@ -28,7 +30,7 @@ void feed(testing::VirtualDispatcher& dispatcher, testing::FakeWebSocketClient& 
   std::size_t line = 0;
   bool finished = false;
   while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
+    const std::size_t end = line + 1 < kMaxFrames ? bytes.find('\n') : std::string_view::npos;
     const std::string_view frame = bytes.substr(0, end);
     bytes = end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
     if (line % 2 == 0) {
