@@ -174,6 +174,23 @@ TEST_F(EvdevSource, RecordedStreamsGiveTheSameEventsAsTheX11Source) {
   }
 }
 
+TEST(EvdevKeyMap, EveryDigitOfTheMainRowAndTheKeypad) {
+  // The key codes follow the physical rows (1..9 then 0; keypad 7 8 9 / 4 5 6 / 1 2 3 / 0).
+  const uint16_t mainRow[10] = {KEY_0, KEY_1, KEY_2, KEY_3, KEY_4, KEY_5, KEY_6, KEY_7, KEY_8, KEY_9};
+  const uint16_t keypad[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+  for (int digit = 0; digit < 10; ++digit) {
+    SCOPED_TRACE(digit);
+    const auto row = platform::mapEvdevKey(mainRow[digit]);
+    EXPECT_EQ(row.key, Key::digit);
+    EXPECT_EQ(row.digit, digit);
+    const auto pad = platform::mapEvdevKey(keypad[digit]);
+    EXPECT_EQ(pad.key, Key::keypadDigit);
+    EXPECT_EQ(pad.digit, digit);
+  }
+  EXPECT_EQ(platform::mapEvdevKey(KEY_MINUS).key, Key::other);
+  EXPECT_EQ(platform::mapEvdevKey(KEY_KPMINUS).key, Key::other);
+}
+
 TEST_F(EvdevSource, RecordsSplitAcrossReadsAndModifiersAcrossDevices) {
   PipeDevice second(source, "USB keyboard");
   const std::string bytes = bytesOf(key(KEY_LEFTCTRL, 1));
