@@ -20,5 +20,6 @@ for size in 16 24 32 48 64 128 256; do
   test -s "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/sorvane.png"
 done
 test -s "$work/root/usr/share/icons/hicolor/scalable/apps/sorvane.svg"
+test -s "$work/root/usr/lib/udev/rules.d/70-sorvane-input.rules"
 test -s "$work/root/usr/share/man/man1/sorvane.1.gz" || test -s "$work/root/usr/share/man/man1/sorvane.1"
 echo "package check ok"
