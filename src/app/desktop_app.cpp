@@ -14,9 +14,13 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
+#include <string_view>
 
 #include "app/activation_channel.h"
+#include "app/app_turn_driver.h"
+#include "app/quit_signal.h"
 #include "core/log.h"
 #include "core/qt/qt_dispatcher.h"
 #include "core/clock.h"
@@ -167,12 +171,13 @@ DesktopApp::~DesktopApp() {
   if (driver_) driver_->onStateChanged = nullptr;
 }
 
-void DesktopApp::start() {
+void DesktopApp::start(bool showDashboardAtLaunch) {
   statusItem_.trayIcon().show();
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     appLog("status item shown without a system tray host; launch sorvane again to open the dashboard");
   }
   activation_->listen();
+  if (!showDashboardAtLaunch) return;
   showDashboard();
   launchRetry_.start(dispatcher_.mainQueue(), kLaunchDashboardRetry, [this] {
     if (!dashboard_ || !dashboard_->isVisible()) showDashboard();
@@ -298,11 +303,19 @@ int runDesktopApplication(int argc, char** argv, const Paths& paths) {
 
   auto dispatcher = makeQtDispatcher(SystemClock::instance());
   auto http = std::make_unique<QtHttpClient>(dispatcher->queue("app.sorvane.http"));
+  const bool background = std::find(argv + 1, argv + argc, std::string_view("--background")) != argv + argc;
   int status = 0;
   {
     DesktopApp app(paths, *dispatcher, *http);
-    app.start();
+    auto driver = std::make_unique<AppTurnDriver>(app, paths, *dispatcher, *http);
+    AppTurnDriver& turns = *driver;
+    app.setTurnDriver(std::move(driver));
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&turns] { turns.prepareForQuit(); });
+    QuitOnTerminationSignal quitOnSignal;
+    app.start(!background);
+    turns.start();
     status = QApplication::exec();
+    appLog("app quit status=" + std::to_string(status));
   }
   http.reset();
   return status;

@@ -69,8 +69,8 @@ class DesktopApp {
   DesktopApp& operator=(const DesktopApp&) = delete;
 
   // Shows the tray icon, listens for reopen requests and brings up the dashboard (with
-  // one retry 0.6 s later when it is not visible by then).
-  void start();
+  // one retry 0.6 s later when it is not visible by then) unless started in the background.
+  void start(bool showDashboardAtLaunch = true);
   // The turn controller takes over from the standalone driver.
   void setTurnDriver(std::unique_ptr<TurnDriver> driver);
 
@@ -87,12 +87,14 @@ class DesktopApp {
   ResultCopyPanel* copyPanel() { return copyPanel_.get(); }
   MirlaLearningPanel* learningPanel() { return learningPanel_.get(); }
   MirlaDataStore& store() { return *store_; }
-
- private:
-  class Hud;
+  const ProviderSettings& providers() const { return providers_; }
+  // The floating windows, made on first use (the turn driver shows them).
   OverlayWindow& ensureOverlay();
   ResultCopyPanel& ensureCopyPanel();
   MirlaLearningPanel& ensureLearningPanel();
+
+ private:
+  class Hud;
   MirlaDashboardWindow& ensureDashboard();
   void recordLastResultFeedback();
 

@@ -1,0 +1,230 @@
+#include "app/app_turn_driver.h"
+
+#include <QApplication>
+
+#include "app/control_style_key_monitor.h"
+#include "app/desktop_app.h"
+#include "app/desktop_session_notice.h"
+#include "app/edit_observer.h"
+#include "app/hot_key_manager.h"
+#include "app/option_key_toggle_monitor.h"
+#include "app/text_inserter.h"
+#include "app/turn_adapters.h"
+#include "app/turn_controller.h"
+#include "context/context_collector.h"
+#include "core/config_folder.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "learning/mirla_data_store.h"
+#include "learning/mirla_feedback_analyzer.h"
+#include "net/qt/qt_web_socket_client.h"
+#include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/pulse_audio_input.h"
+#include "platform/linux/qt_clipboard.h"
+#include "platform/linux/x11_hot_key_grabber.h"
+#include "platform/linux/x11_key_synthesis.h"
+#include "platform/linux/x11_keyboard_event_source.h"
+#include "platform/linux/x11_synthetic_keys.h"
+#include "postprocess/transcript_refiner.h"
+#include "postprocess/worker_circuit_breaker.h"
+#include "speech/cloud_recognizer_factory.h"
+#include "speech/speech_engine.h"
+#include "ui/mirla_dashboard_window.h"
+#include "ui/floating_panels.h"
+#include "ui/overlay_window.h"
+#include "ui/screen_geometry.h"
+
+namespace sorvane {
+namespace {
+
+// The personal dictionary's share of the Qwen hints.
+constexpr std::size_t kHintDictionaryTerms = 90;
+
+std::optional<Rect> screenUnderMouseFrame() { return visibleFrameOf(screenUnderMouse()); }
+
+}  // namespace
+
+// The windows of a turn over the app's windows; the badge and the palette are its own.
+class AppTurnDriver::Windows final : public TurnWindows {
+ public:
+  Windows(AppTurnDriver& driver, DesktopApp& app, Dispatcher& dispatcher)
+      : driver_(driver), app_(app), badge_(dispatcher) {}
+
+  std::optional<Rect> mainScreen() override { return mainScreenVisibleFrame(); }
+  void placeOverlay(const Rect& frame) override { app_.ensureOverlay().place(frame); }
+  void showRecording(const RecordingMode& mode) override { app_.ensureOverlay().showRecording(mode); }
+  void updateRecordingMode(const RecordingMode& mode) override { app_.ensureOverlay().updateRecordingMode(mode); }
+  void showProcessing(const RecordingMode& mode) override { app_.ensureOverlay().showProcessing(mode); }
+  void hideOverlay() override {
+    if (app_.overlay()) app_.overlay()->hideOverlay();
+  }
+  std::optional<std::string> showBadge(const InputContext& context, const std::optional<Rect>& screen) override {
+    badge_.show(context, screen);
+    if (!badge_.isVisible()) return std::nullopt;
+    return badge_.lastAnchorSource();
+  }
+  void hideBadge() override { badge_.hide(); }
+  void showCopyPanel(const std::string& text) override { app_.ensureCopyPanel().show(text, screenUnderMouseFrame()); }
+  void showModePalette(const std::optional<Rect>& screen) override { palette_.show(screen); }
+  void hideModePalette() override { palette_.hide(); }
+  void highlightPreset(std::optional<VoiceStylePreset> preset) override {
+    if (preset) palette_.select(*preset);
+  }
+  void refreshDashboard() override {
+    if (app_.dashboard()) app_.dashboard()->refresh();
+  }
+  void rebuildStatusMenu(const StatusMenuState& state) override { driver_.stateChanged(state); }
+  void beep() override { QApplication::beep(); }
+  void showLearningNotice(const std::string& title, const std::string& message,
+                          const std::optional<Rect>& screen) override {
+    app_.ensureLearningPanel().showNotification(title, message, screen);
+  }
+  void askLearningConfirmation(const std::string& title, const std::string& message, std::function<void()> confirm,
+                               const std::optional<Rect>& screen) override {
+    MirlaLearningPanel& panel = app_.ensureLearningPanel();
+    panel.setButtonTitles("加入", "忽略");
+    panel.showConfirmation(title, message, screen, std::move(confirm));
+  }
+
+ private:
+  AppTurnDriver& driver_;
+  DesktopApp& app_;
+  InputListeningBadgeWindow badge_;
+  ModePaletteWindow palette_;
+};
+
+// Declared so that everything is torn down before what it uses: the monitors before the
+// keyboard source, the controller before the observer and the components its adapters
+// hold, the recogniser clients' sockets last.
+struct AppTurnDriver::Parts {
+  Parts(AppTurnDriver& driver, DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
+      : config(paths.configFolder),
+        providers(app.providers()),
+        synthetic(std::make_shared<platform::X11SyntheticKeys>(dispatcher.clock())),
+        sockets(dispatcher.queue("app.sorvane.websocket")),
+        breaker(std::make_shared<WorkerCircuitBreaker>(dispatcher.clock())),
+        refiner(dispatcher, http, config, providers, breaker),
+        analyzer(dispatcher, http, config, providers),
+        engine(dispatcher, paths, engineParts(dispatcher, paths, app)),
+        collector(std::make_shared<ContextCollector>(
+            platform::makeAtspiAccessibility(dispatcher.queue(kContextQueueLabel)), dispatcher)),
+        inserter(dispatcher, std::make_unique<platform::QtClipboard>(),
+                 std::make_unique<platform::X11KeySynthesis>(synthetic)),
+        keyboard(synthetic),
+        store(makeTurnStore(app.store())),
+        feedback(makeTurnFeedbackAnalyzer(analyzer)),
+        context(makeTurnContextSource(collector)),
+        option(dispatcher),
+        control(dispatcher),
+        hotKeys(dispatcher, std::make_unique<platform::X11HotKeyGrabber>()),
+        notice(platform::detectDesktopSessionType()) {
+    auto windows = std::make_unique<Windows>(driver, app, dispatcher);
+    TurnWindows* hud = windows.get();
+    observer = std::make_unique<EditObserver>(
+        dispatcher, EditObserver::Parts{context, &keyboard, feedback.get(), store.get(), hud, [this] {
+                                          return controller ? controller->currentTargetScreen() : std::nullopt;
+                                        }});
+    TurnCollaborators c;
+    c.speech = makeTurnSpeech(engine);
+    c.context = context;
+    c.refiner = makeTurnRefiner(refiner);
+    c.inserter = makeTurnInserter(inserter);
+    c.hud = std::move(windows);
+    c.store = store.get();
+    c.followUp = observer.get();
+    controller = std::make_unique<TurnController>(dispatcher, paths.metricsFolder, std::move(c));
+
+    engine.onMark = [this](std::string name) { controller->reportMark(std::move(name)); };
+    engine.onValue = [this](std::string key, Json value) { controller->reportValue(std::move(key), std::move(value)); };
+    engine.onLevel = [&app](double level) {
+      if (app.overlay()) app.overlay()->setAudioLevel(level);
+    };
+    refiner.onMark = [this](std::string_view name) { controller->reportMark(std::string(name)); };
+    refiner.onValue = [this](std::string_view key, Json value) {
+      controller->reportValue(std::string(key), std::move(value));
+    };
+  }
+
+  ~Parts() {
+    engine.onMark = nullptr;
+    engine.onValue = nullptr;
+    engine.onLevel = nullptr;
+    refiner.onMark = nullptr;
+    refiner.onValue = nullptr;
+  }
+
+  SpeechEngineParts engineParts(Dispatcher& dispatcher, const Paths& paths, DesktopApp& app) {
+    SpeechEngineParts p;
+    p.audioInput = std::make_unique<platform::PulseAudioInput>(dispatcher.clock());
+    p.makeRecognizer = cloudRecognizerFactory(dispatcher, sockets, ConfigFolder(paths.configFolder));
+    p.makeSpeechNormalizer = [&dispatcher] { return makeFFmpegSpeechNormalizerStage(dispatcher); };
+    MirlaDataStore& data = app.store();
+    p.dictionaryHints = [&data] {
+      RecognitionHints hints;
+      hints.dictionaryCorpusText = data.dictionaryCorpusText(kHintDictionaryTerms);
+      hints.dictionaryTermCount = static_cast<int>(data.dictionaryCorpusCount(kHintDictionaryTerms));
+      return hints;
+    };
+    return p;
+  }
+
+  ConfigFolder config;
+  ProviderSettings providers;
+  std::shared_ptr<platform::X11SyntheticKeys> synthetic;
+  QtWebSocketClient sockets;
+  std::shared_ptr<WorkerCircuitBreaker> breaker;
+  TranscriptRefiner refiner;
+  MirlaFeedbackAnalyzer analyzer;
+  SpeechEngine engine;
+  std::shared_ptr<ContextCollector> collector;
+  TextInserter inserter;
+  platform::X11KeyboardEventSource keyboard;
+  std::unique_ptr<TurnStore> store;
+  std::unique_ptr<TurnFeedbackAnalyzer> feedback;
+  std::shared_ptr<TurnContextSource> context;
+  std::unique_ptr<EditObserver> observer;
+  std::unique_ptr<TurnController> controller;
+  OptionKeyToggleMonitor option;
+  ControlStyleKeyMonitor control;
+  HotKeyManager hotKeys;
+  DesktopSessionNotice notice;
+  LivenessToken alive;
+};
+
+AppTurnDriver::AppTurnDriver(DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
+    : parts_(std::make_unique<Parts>(*this, app, paths, dispatcher, http)) {
+  state_ = parts_->controller->menuState();
+}
+
+AppTurnDriver::~AppTurnDriver() = default;
+
+void AppTurnDriver::start() {
+  Parts& p = *parts_;
+  p.notice.report();
+  wireTurnInputs(*p.controller, p.option, p.control, &p.hotKeys);
+  if (!p.keyboard.available()) appLog("keyboard events unavailable; Alt and Control taps are off");
+  p.option.start(p.keyboard);
+  p.control.start(p.keyboard);
+  p.hotKeys.registerAll();
+  p.engine.requestPermissions([this, weak = p.alive.weak()](bool granted) {
+    if (weak.lock()) parts_->controller->setReady(granted);
+  });
+}
+
+void AppTurnDriver::prepareForQuit() {
+  parts_->controller->prepareForQuit();
+  parts_->inserter.finishPendingRestore();
+}
+
+void AppTurnDriver::toggleRecording(const RecordingMode& mode) { parts_->controller->toggleRecording(mode); }
+void AppTurnDriver::stopRecording() { parts_->controller->stopRecording(); }
+void AppTurnDriver::cancelRecording() { parts_->controller->cancelRecording(); }
+const InputContext& AppTurnDriver::lastContext() const { return parts_->controller->lastContext(); }
+std::optional<std::string> AppTurnDriver::lastAudioPath() const { return parts_->controller->lastAudioPath(); }
+
+void AppTurnDriver::stateChanged(const StatusMenuState& state) {
+  state_ = state;
+  if (onStateChanged) onStateChanged();
+}
+
+}  // namespace sorvane
