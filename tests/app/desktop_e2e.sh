@@ -3,7 +3,8 @@
 # It starts with its dashboard, shows its tray icon, answers a second launch by showing
 # the dashboard again (the way in without a tray host), opens the dashboard, asks for a
 # turn from its menu and an Alt tap (not ready: no microphone, no keys), and quits from
-# "Quit Mirla"; started with --background it shows no dashboard and quits on SIGTERM.
+# "Quit Mirla"; started with --background it shows no dashboard and quits on SIGTERM;
+# with a private PulseAudio microphone two Alt taps run a whole (empty) turn.
 # Without any display
 # it exits with a clear message.
 set -euo pipefail
@@ -142,4 +143,41 @@ kill -TERM "$app_pid"
 wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "app did not quit on SIGTERM"
 wait "$app_pid" || fail "SIGTERM exit status $?"
 grep -q "quit requested signal=SIGTERM" "$log" || fail "no SIGTERM line"
+# One turn through the real capture path: a private PulseAudio server whose default
+# source is a pipe of silence, a key file, and recogniser and model addresses on a closed
+# loopback port. Two Alt taps record and stop; the turn ends as "empty-transcript".
+if command -v pulseaudio >/dev/null; then
+  mkdir -p "$HOME/.sorvane"
+  printf '%s' '{"dashscope":{"realtimeURL":"ws://127.0.0.1:9/realtime","baseURL":"http://127.0.0.1:9"}}' \
+    >"$HOME/.sorvane/providers.json"
+  echo e2e-key >"$HOME/.sorvane/dashscope-api-key"
+  printf '%s\n' "load-module module-native-protocol-unix" \
+    "load-module module-pipe-source source_name=testmic file=$work/mic.fifo format=s16le rate=16000 channels=1" \
+    "set-default-source testmic" "load-module module-null-sink" >"$work/pa.conf"
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit -F "$work/pa.conf" >"$work/pa.log" 2>&1 &
+  pids+=($!)
+  wait_for 10 test -p "$work/mic.fifo" || fail "PulseAudio did not start"
+  (while sleep 0.05; do head -c 1600 /dev/zero; done >"$work/mic.fifo") 2>/dev/null &
+  pids+=($!)
+  : >"$log"
+  "$app" --background &
+  app_pid=$!
+  pids+=($app_pid)
+  wait_for 15 grep -q 'permissions mic=true' "$log" || fail "microphone not granted"
+  sleep 0.5
+  xdotool key alt
+  wait_for 10 grep -q 'speech started' "$log" || fail "an Alt tap did not start the capture"
+  sleep 1
+  xdotool key alt
+  wait_for 10 grep -q 'stop requested' "$log" || fail "the second Alt tap did not stop"
+  wait_for 15 grep -q 'metrics wrote' "$log" || fail "the turn wrote no metrics"
+  grep -q '"status":"empty-transcript"' "$HOME"/.local/state/Sorvane/turns.jsonl || fail "turn status"
+  ls "$HOME"/.local/share/Mirla/audio/*.wav >/dev/null || fail "no archived audio"
+  window_named "Mirla recording" >/dev/null && fail "capsule left on screen"
+  kill -TERM "$app_pid"
+  wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "app did not quit on SIGTERM after a turn"
+  wait "$app_pid" || fail "exit status after a turn $?"
+else
+  echo "pulseaudio not installed: the capture turn is skipped"
+fi
 echo "desktop e2e ok"
