@@ -4,6 +4,7 @@
 
 #include "app/control_style_key_monitor.h"
 #include "app/desktop_app.h"
+#include "app/desktop_session_choice.h"
 #include "app/desktop_session_notice.h"
 #include "app/edit_observer.h"
 #include "app/hot_key_manager.h"
@@ -21,6 +22,7 @@
 #include "platform/linux/atspi_accessibility.h"
 #include "platform/linux/pulse_audio_input.h"
 #include "platform/linux/qt_clipboard.h"
+#include "platform/linux/wayland_desktop.h"
 #include "platform/linux/x11_hot_key_grabber.h"
 #include "platform/linux/x11_key_synthesis.h"
 #include "platform/linux/x11_keyboard_event_source.h"
@@ -41,6 +43,20 @@ namespace {
 constexpr std::size_t kHintDictionaryTerms = 90;
 
 std::optional<Rect> screenUnderMouseFrame() { return visibleFrameOf(screenUnderMouse()); }
+
+// Under Wayland the kernel's keyboards and the virtual paste keyboard are used where the
+// choice names them; everything else (and every X11 or unknown session) stays on X11,
+// which under Wayland still reaches X11 windows through XWayland.
+std::unique_ptr<KeySynthesis> pasteKeys(platform::WaylandDesktop& wayland, const DesktopBackends& backends,
+                                        std::shared_ptr<platform::X11SyntheticKeys> synthetic) {
+  if (backends.paste == PasteBackend::virtualKeyboard && wayland.paste) return std::move(wayland.paste);
+  return std::make_unique<platform::X11KeySynthesis>(std::move(synthetic));
+}
+
+std::unique_ptr<HotKeyGrabber> chordGrabber(platform::WaylandDesktop& wayland, const DesktopBackends& backends) {
+  if (auto grabber = platform::makeHotKeyGrabber(wayland, backends.hotKeys)) return grabber;
+  return std::make_unique<platform::X11HotKeyGrabber>();
+}
 
 }  // namespace
 
@@ -94,11 +110,14 @@ class AppTurnDriver::Windows final : public TurnWindows {
 };
 
 // Declared so that everything is torn down before what it uses: the monitors before the
-// keyboard source, the controller before the observer and the components its adapters
+// keyboard sources (the Wayland devices outlive the inserter and the chord grabber), the controller before the observer and the components its adapters
 // hold, the recogniser clients' sockets last.
 struct AppTurnDriver::Parts {
   Parts(AppTurnDriver& driver, DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
-      : config(paths.configFolder),
+      : session(platform::detectDesktopSessionType()),
+        wayland(platform::openWaylandDesktop(session)),
+        backends(chooseDesktopBackends(wayland.facts)),
+        config(paths.configFolder),
         providers(app.providers()),
         synthetic(std::make_shared<platform::X11SyntheticKeys>(dispatcher.clock())),
         sockets(dispatcher.queue("app.sorvane.websocket")),
@@ -109,19 +128,24 @@ struct AppTurnDriver::Parts {
         collector(std::make_shared<ContextCollector>(
             platform::makeAtspiAccessibility(dispatcher.queue(kContextQueueLabel)), dispatcher)),
         inserter(dispatcher, std::make_unique<platform::QtClipboard>(),
-                 std::make_unique<platform::X11KeySynthesis>(synthetic)),
+                 pasteKeys(wayland, backends, synthetic)),
         keyboard(synthetic),
+        taps(backends.keyTaps == KeyTapBackend::inputDevices && wayland.keyboards
+                 ? static_cast<KeyboardEventSource*>(wayland.keyboards.get())
+                 : &keyboard),
         store(makeTurnStore(app.store())),
         feedback(makeTurnFeedbackAnalyzer(analyzer)),
         context(makeTurnContextSource(collector)),
         option(dispatcher),
         control(dispatcher),
-        hotKeys(dispatcher, std::make_unique<platform::X11HotKeyGrabber>()),
-        notice(platform::detectDesktopSessionType()) {
+        hotKeys(dispatcher, chordGrabber(wayland, backends)),
+        notice(session) {
+    if (session == DesktopSessionType::wayland) appLog(desktopBackendsLogLine(session, backends));
+    app.setDesktopNotice(desktopBackendsUserMessage(backends));
     auto windows = std::make_unique<Windows>(driver, app, dispatcher);
     TurnWindows* hud = windows.get();
     observer = std::make_unique<EditObserver>(
-        dispatcher, EditObserver::Parts{context, &keyboard, feedback.get(), store.get(), hud, [this] {
+        dispatcher, EditObserver::Parts{context, taps, feedback.get(), store.get(), hud, [this] {
                                           return controller ? controller->currentTargetScreen() : std::nullopt;
                                         }});
     TurnCollaborators c;
@@ -168,6 +192,9 @@ struct AppTurnDriver::Parts {
     return p;
   }
 
+  DesktopSessionType session;
+  platform::WaylandDesktop wayland;
+  DesktopBackends backends;
   ConfigFolder config;
   ProviderSettings providers;
   std::shared_ptr<platform::X11SyntheticKeys> synthetic;
@@ -179,6 +206,7 @@ struct AppTurnDriver::Parts {
   std::shared_ptr<ContextCollector> collector;
   TextInserter inserter;
   platform::X11KeyboardEventSource keyboard;
+  KeyboardEventSource* taps;  // `keyboard` or the Wayland keyboards
   std::unique_ptr<TurnStore> store;
   std::unique_ptr<TurnFeedbackAnalyzer> feedback;
   std::shared_ptr<TurnContextSource> context;
@@ -202,9 +230,10 @@ void AppTurnDriver::start() {
   Parts& p = *parts_;
   p.notice.report();
   wireTurnInputs(*p.controller, p.option, p.control, &p.hotKeys);
-  if (!p.keyboard.available()) appLog("keyboard events unavailable; Alt and Control taps are off");
-  p.option.start(p.keyboard);
-  p.control.start(p.keyboard);
+  if (p.taps == &p.keyboard && !p.keyboard.available())
+    appLog("keyboard events unavailable; Alt and Control taps are off");
+  p.option.start(*p.taps);
+  p.control.start(*p.taps);
   p.hotKeys.registerAll();
   p.engine.requestPermissions([this, weak = p.alive.weak()](bool granted) {
     if (weak.lock()) parts_->controller->setReady(granted);

@@ -5,6 +5,9 @@
 // WebSocket client, the ffmpeg normaliser), the context collector over AT-SPI on
 // "app.sorvane.context", the refiner and feedback analyzer with one shared worker breaker,
 // the text inserter over the Qt clipboard and XTest keys, and the edit observer. The
+// session type is detected once: under Wayland the kernel's keyboards, the portal or
+// evdev chord grabber and the virtual paste keyboard replace the X11 adapters wherever
+// `chooseDesktopBackends` names them, and the choice's user message goes to the app. The
 // windows of a turn are the app's capsule, copy panel, learning panel and dashboard plus
 // the badge and mode palette it owns. `start` runs the rest of the start sequence: the
 // session notice, the Alt and left-Control monitors and the global chords, then the

@@ -276,6 +276,7 @@ MirlaDashboardWindow& DesktopApp::ensureDashboard() {
         DashboardServices{*store_, *account_, updateChecker_.get(), paths_, config_, providers_,
                           [](const std::string& url) { openWebURL(url); },
                           [](const std::string& path) { openFolder(path); }});
+    dashboard_->setDesktopNotice(desktopNotice_);
   }
   return *dashboard_;
 }

@@ -14,6 +14,9 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "app/status_menu_model.h"
 #include "app/turn_driver.h"
@@ -88,6 +91,8 @@ class DesktopApp {
   MirlaLearningPanel* learningPanel() { return learningPanel_.get(); }
   MirlaDataStore& store() { return *store_; }
   const ProviderSettings& providers() const { return providers_; }
+  // What the desktop session limits (from the turn driver), shown in the settings section.
+  void setDesktopNotice(std::optional<std::string> text) { desktopNotice_ = std::move(text); }
   // The floating windows, made on first use (the turn driver shows them).
   OverlayWindow& ensureOverlay();
   ResultCopyPanel& ensureCopyPanel();
@@ -102,6 +107,7 @@ class DesktopApp {
   Dispatcher& dispatcher_;
   ConfigFolder config_;
   ProviderSettings providers_;
+  std::optional<std::string> desktopNotice_;
   std::unique_ptr<MirlaDataStore> store_;
   std::unique_ptr<QSettingsPreferenceStore> preferences_;
   std::unique_ptr<DialogUpdatePresenter> updatePresenter_;

@@ -321,6 +321,10 @@ QWidget* MirlaDashboardWindow::buildSettings() {
   providerSummary_ = plain(QString(), page, 13);
   providerSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(providerSummary_);
+  desktopNotice_ = plain(QString(), page, 13);
+  desktopNotice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  desktopNotice_->setVisible(false);
+  layout->addWidget(desktopNotice_);
 
   layout->addSpacing(8);
   layout->addWidget(plain(QStringLiteral("API 密钥（保存在 ") + QString::fromStdString(services_.config.folder()) +
@@ -490,6 +494,11 @@ void MirlaDashboardWindow::openMirlaWebsite() {
 
 QString MirlaDashboardWindow::metricValueText(int card) const {
   return metricValues_[static_cast<std::size_t>(card)]->text();
+}
+
+void MirlaDashboardWindow::setDesktopNotice(const std::optional<std::string>& text) {
+  desktopNotice_->setText(text ? QString::fromStdString(*text) : QString());
+  desktopNotice_->setVisible(text.has_value());
 }
 
 QString MirlaDashboardWindow::sectionText(MirlaDashboardSection section) const {

@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,6 +96,9 @@ class MirlaDashboardWindow final : public QWidget {
   QLabel& keyStatus(int index) { return *keyStatuses_[static_cast<std::size_t>(index)]; }
   QCheckBox& switchBox(int index) { return *switches_[static_cast<std::size_t>(index)]; }
   QLabel& providerSummary() { return *providerSummary_; }
+  // One line under the provider summary on what the desktop session limits; none hides it.
+  void setDesktopNotice(const std::optional<std::string>& text);
+  QLabel& desktopNotice() { return *desktopNotice_; }
   MirlaTrendChartView& chart() { return *chart_; }
 
   void addDictionaryTermPressed();
@@ -132,6 +136,7 @@ class MirlaDashboardWindow final : public QWidget {
   QPushButton* website_ = nullptr;
   QLabel* accountStatus_ = nullptr;
   QLabel* providerSummary_ = nullptr;
+  QLabel* desktopNotice_ = nullptr;
   std::vector<QLineEdit*> keyInputs_;
   std::vector<QPushButton*> keySaves_;
   std::vector<QLabel*> keyStatuses_;
