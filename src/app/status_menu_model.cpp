@@ -1,22 +1,11 @@
 #include "app/status_menu_model.h"
 
+// The busy word ("Processing", "Translating" ...) is the capsule's processing title,
+// shown with "..." in the menu and bare in the tool tip.
+#include "ui/hud_layout.h"
+
 namespace sorvane {
 namespace {
-
-// The word for the busy state, shown with "..." in the menu and bare in the tool tip.
-std::string_view busyWord(const RecordingMode& mode) {
-  switch (mode.kind()) {
-    case RecordingMode::Kind::dictation:
-      return "Processing";
-    case RecordingMode::Kind::englishTranslation:
-      return "Translating";
-    case RecordingMode::Kind::morseCipher:
-      return "Encoding";
-    case RecordingMode::Kind::styled:
-      return "Rewriting";
-  }
-  return "Processing";
-}
 
 std::string_view recordingLabel(const RecordingMode& mode) {
   switch (mode.kind()) {
@@ -63,7 +52,7 @@ std::string toggleTitle(const StatusMenuState& state) {
         return "Stop Style Recording";
     }
   }
-  if (state.isProcessing) return std::string(busyWord(state.mode)) + "...";
+  if (state.isProcessing) return std::string(processingTitle(state.mode)) + "...";
   return "Start Dictation";
 }
 
@@ -74,7 +63,7 @@ std::string statusToolTip(const StatusMenuState& state) {
     tip += recordingLabel(state.mode);
   } else if (state.isProcessing) {
     tip += kToolTipSeparator;
-    tip += busyWord(state.mode);
+    tip += processingTitle(state.mode);
   }
   return tip;
 }
