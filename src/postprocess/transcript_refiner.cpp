@@ -422,10 +422,11 @@ void TranscriptRefiner::onMain(Task task) {
   }
 }
 
-void TranscriptRefiner::refine(std::string_view text, const InputContext& context, const RefineProfile& profile,
-                               Completion completion) {
+std::shared_ptr<TranscriptRefiner::Call> TranscriptRefiner::newCall(std::string raw, const InputContext& context,
+                                                                  const RefineProfile& profile,
+                                                                  Completion completion) const {
   auto call = std::make_shared<Call>();
-  call->raw = TextNormalizer::normalizeInput(text);
+  call->raw = std::move(raw);
   call->context = context;
   call->profile = profile;
   call->onMark = onMark;
@@ -433,35 +434,25 @@ void TranscriptRefiner::refine(std::string_view text, const InputContext& contex
   call->completion = std::move(completion);
   call->rawChars = chars(call->raw);
   call->contextChars = contextChars(context);
+  return call;
+}
+
+void TranscriptRefiner::refine(std::string_view text, const InputContext& context, const RefineProfile& profile,
+                               Completion completion) {
+  auto call = newCall(TextNormalizer::normalizeInput(text), context, profile, std::move(completion));
   onMain([shared = shared_, call] { runRefine(shared, call); });
 }
 
 void TranscriptRefiner::translateToEnglish(std::string_view raw, const InputContext& context,
                                            const RefineProfile& profile, Completion completion) {
-  auto call = std::make_shared<Call>();
-  call->raw = std::string(raw);
-  call->context = context;
-  call->profile = profile;
-  call->onMark = onMark;
-  call->onValue = onValue;
-  call->completion = std::move(completion);
-  call->rawChars = chars(call->raw);
-  call->contextChars = contextChars(context);
+  auto call = newCall(std::string(raw), context, profile, std::move(completion));
   onMain([shared = shared_, call] { runTransform(shared, call); });
 }
 
 void TranscriptRefiner::stylize(std::string_view raw, VoiceStylePreset preset, const InputContext& context,
                                 const RefineProfile& profile, Completion completion) {
-  auto call = std::make_shared<Call>();
-  call->raw = std::string(raw);
+  auto call = newCall(std::string(raw), context, profile, std::move(completion));
   call->preset = preset;
-  call->context = context;
-  call->profile = profile;
-  call->onMark = onMark;
-  call->onValue = onValue;
-  call->completion = std::move(completion);
-  call->rawChars = chars(call->raw);
-  call->contextChars = contextChars(context);
   onMain([shared = shared_, call] { runTransform(shared, call); });
 }
 

@@ -82,6 +82,9 @@ class TranscriptRefiner {
 
  private:
   void onMain(Task task);
+  // A call's state with this refiner's callbacks captured at the call.
+  std::shared_ptr<Call> newCall(std::string raw, const InputContext& context, const RefineProfile& profile,
+                                Completion completion) const;
 
   Dispatcher& dispatcher_;
   std::string workerURL_;
