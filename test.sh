@@ -17,11 +17,12 @@ run_suite() {
   cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   # Tests run over a temporary home with their own log: nothing reaches the user's files
-  # or the shared /tmp/sorvane.log.
+  # or the shared /tmp/sorvane.log. -noreset: without it the X server resets whenever its
+  # last client leaves, and a test connecting during the reset is refused.
   local home="$dir/test-home"
   rm -rf "$home" && mkdir -p "$home"
   env -u XDG_DATA_HOME -u XDG_STATE_HOME -u XDG_CONFIG_HOME HOME="$home" SORVANE_LOG_FILE="$home/sorvane.log" \
-    xvfb-run -a -s "-screen 0 1280x800x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+    xvfb-run -a -s "-screen 0 1280x800x24 -noreset" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
 }
 
 echo "== release build (gcc)"
