@@ -75,6 +75,7 @@ struct LoopbackRealtimeServer::State {
       }
       send(peer, {{"type", "input_audio_buffer.committed"}, {"item_id", "item_1"}});
       if (script.completedTranscript) {
+        if (script.completedDelay.count() > 0 && !peer.pause(script.completedDelay)) return;
         send(peer, {{"type", "conversation.item.input_audio_transcription.completed"},
                     {"item_id", "item_1"},
                     {"transcript", *script.completedTranscript}});

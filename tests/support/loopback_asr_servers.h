@@ -41,6 +41,7 @@ struct RealtimeServerScript {
   std::chrono::milliseconds latency{0};  // before every message the server sends
   std::vector<Partial> partials;
   std::optional<std::string> completedTranscript;  // sent after the commit; none: no completed event
+  std::chrono::milliseconds completedDelay{0};     // between the commit and the completed event
   std::optional<std::size_t> dropAfterAudioBytes;  // ends the TCP connection without a close frame
   bool garbageAfterFirstPartial = false;           // malformed messages right after the first partial
   bool errorOnCommit = false;                      // an "error" event instead of "committed"

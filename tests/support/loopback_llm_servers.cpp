@@ -65,6 +65,12 @@ ScriptedReply ScriptedReply::oversized(std::size_t bytes) {
   return reply;
 }
 
+ScriptedReply ScriptedReply::echo() {
+  ScriptedReply reply;
+  reply.echoesRawTranscript = true;
+  return reply;
+}
+
 ScriptedReply ScriptedReply::after(std::chrono::milliseconds delay) && {
   response.delay = delay;
   return std::move(*this);
@@ -105,9 +111,10 @@ LoopbackResponse ScriptedLoopbackServer::respond(const LoopbackRequest& request)
       reply = script_.front();
       if (script_.size() > 1) script_.pop_front();
     } else {
-      reply.answerText = rawTranscriptOf(request).value_or("");
+      reply.echoesRawTranscript = true;
     }
   }
+  if (reply.echoesRawTranscript) reply.answerText = rawTranscriptOf(request).value_or("");
   return render(reply, request);
 }
 

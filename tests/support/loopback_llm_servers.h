@@ -40,12 +40,16 @@ struct ScriptedReply {
   static ScriptedReply drop();
   // 200 with a valid answer padded beyond `bytes`.
   static ScriptedReply oversized(std::size_t bytes);
+  // 200 answering with the request's own raw transcript (what an empty script does), so
+  // the echo can carry a delay.
+  static ScriptedReply echo();
 
   ScriptedReply after(std::chrono::milliseconds delay) &&;
 
   // Set by the server for the answer and content forms, which depend on the protocol.
   std::optional<std::string> answerText;
   std::optional<std::string> contentText;
+  bool echoesRawTranscript = false;
 };
 
 class ScriptedLoopbackServer {

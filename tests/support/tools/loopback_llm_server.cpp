@@ -1,11 +1,12 @@
 // A loopback chat-completions and worker server to run by hand or from a script test.
 //
-//   sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--seconds S]
+//   sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--delay-ms MS] [--seconds S]
 //
 // Prints one line, the providers.json that points every model service and the worker at
 // it, then serves until standard input closes or S seconds (default 60) have passed.
 // Without options every request is answered with its own raw transcript; --answer gives
-// a fixed answer, --status a fixed error status, --stall never answers.
+// a fixed answer, --status a fixed error status, --stall never answers; --delay-ms holds
+// every answer back that long (a model's think time, for the latency benchmark).
 #include <poll.h>
 #include <unistd.h>
 
@@ -24,8 +25,9 @@ using sorvane::testing::LoopbackWorkerServer;
 using sorvane::testing::ScriptedReply;
 
 int main(int argc, char** argv) {
-  std::vector<ScriptedReply> script;
+  std::vector<ScriptedReply> script = {ScriptedReply::echo()};
   int seconds = 60;
+  int delayMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -35,12 +37,17 @@ int main(int argc, char** argv) {
       script = {ScriptedReply::status(std::atoi(argv[++i]))};
     } else if (arg == "--answer" && hasValue) {
       script = {ScriptedReply::answer(argv[++i])};
+    } else if (arg == "--delay-ms" && hasValue) {
+      delayMs = std::atoi(argv[++i]);
     } else if (arg == "--seconds" && hasValue) {
       seconds = std::atoi(argv[++i]);
     } else {
-      std::cerr << "usage: sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--seconds S]\n";
+      std::cerr << "usage: sorvane_loopback_llm_server [--stall] [--status N] [--answer TEXT] [--delay-ms MS] [--seconds S]\n";
       return 2;
     }
+  }
+  if (delayMs > 0) {
+    for (auto& reply : script) reply = std::move(reply).after(std::chrono::milliseconds(delayMs));
   }
   LoopbackChatServer chat;
   LoopbackWorkerServer worker;
