@@ -2,6 +2,8 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
@@ -22,6 +24,7 @@
 
 #include "core/log.h"
 #include "learning/mirla_data_store.h"
+#include "ui/autostart_entry.h"
 #include "ui/dashboard_text.h"
 #include "ui/key_file_store.h"
 #include "ui/mirla_account_client.h"
@@ -78,6 +81,17 @@ QPlainTextEdit* readOnlyView(QWidget* parent) {
   view->setFrameShape(QFrame::NoFrame);
   view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   return view;
+}
+
+// The autostart entry runs the executable running now, by its absolute path, so the one
+// the user turned the box on in starts at login: /usr/bin/sorvane for a package, the
+// binary in a build folder for a developer's build (no PATH lookup picking another copy).
+// The bare name, looked up on PATH at login, is the fallback when the running file is not
+// there any more (a package upgrade replaced it: the link then reads "... (deleted)").
+std::string startAtLoginProgram() {
+  const QString path = QCoreApplication::applicationFilePath();
+  if (!path.startsWith(QLatin1Char('/')) || !QFileInfo(path).isExecutable()) return "sorvane";
+  return path.toStdString();
 }
 
 std::string folderOf(const std::string& filePath) {
@@ -365,6 +379,15 @@ QWidget* MirlaDashboardWindow::buildSettings() {
     });
   }
 
+  auto* startRow = new QHBoxLayout();
+  startAtLogin_ = new QCheckBox(QStringLiteral("登录时启动，只进托盘（autostart/sorvane.desktop）"), page);
+  startAtLogin_->setToolTip(QString::fromStdString(autostartEntryPath(services_.paths)));
+  startAtLoginStatus_ = plain(QString(), page, 12);
+  startRow->addWidget(startAtLogin_);
+  startRow->addWidget(startAtLoginStatus_, 1);
+  layout->addLayout(startRow);
+  QObject::connect(startAtLogin_, &QCheckBox::toggled, this, [this](bool on) { startAtLoginToggled(on); });
+
   layout->addSpacing(8);
   layout->addWidget(plain(QStringLiteral("文件夹"), page, 14, true));
   const std::pair<const char*, std::string> folders[] = {
@@ -445,6 +468,17 @@ void MirlaDashboardWindow::refreshSettings() {
     const QSignalBlocker block(switches_[i]);
     switches_[i]->setChecked(services_.config.isEnabled(kSwitchRows[i].file));
   }
+  // Read each time: the entry may have been removed or written outside the app.
+  const QSignalBlocker block(startAtLogin_);
+  startAtLogin_->setChecked(isStartAtLoginEnabled(services_.paths));
+  startAtLoginStatus_->clear();
+}
+
+void MirlaDashboardWindow::startAtLoginToggled(bool on) {
+  const std::string failure = setStartAtLogin(services_.paths, on, startAtLoginProgram());
+  // The box goes back to what is on disk, so a failed write never shows as done.
+  refreshSettings();
+  if (!failure.empty()) startAtLoginStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));
 }
 
 void MirlaDashboardWindow::saveKey(int index) {

@@ -8,7 +8,8 @@
 //   账号  sign-in and sign-up on the product website (disabled when none is configured)
 //   设置  which recogniser and language model the next turn uses and why, the three key
 //         fields (written trimmed, mode 0600, never shown back in full), the three switch
-//         files, and the log, data and metrics folders
+//         files, start at login (the autostart entry), and the log, data and metrics
+//         folders
 //
 // `showWindowAndRefresh` (tray menu, a second launch, launch) brings it up, reloads every
 // section from the store and starts the update check. Everything from a record or a
@@ -95,6 +96,9 @@ class MirlaDashboardWindow final : public QWidget {
   QPushButton& keySaveButton(int index) { return *keySaves_[static_cast<std::size_t>(index)]; }
   QLabel& keyStatus(int index) { return *keyStatuses_[static_cast<std::size_t>(index)]; }
   QCheckBox& switchBox(int index) { return *switches_[static_cast<std::size_t>(index)]; }
+  QCheckBox& startAtLoginBox() { return *startAtLogin_; }
+  // Empty unless the last toggle could not change the entry.
+  QLabel& startAtLoginStatus() { return *startAtLoginStatus_; }
   QLabel& providerSummary() { return *providerSummary_; }
   // One line under the provider summary on what the desktop session limits; none hides it.
   void setDesktopNotice(const std::optional<std::string>& text);
@@ -114,6 +118,7 @@ class MirlaDashboardWindow final : public QWidget {
   QWidget* buildSettings();
   void refreshSettings();
   void saveKey(int index);
+  void startAtLoginToggled(bool on);
 
   DashboardServices services_;
   MirlaDashboardSection selected_ = MirlaDashboardSection::overview;
@@ -141,6 +146,8 @@ class MirlaDashboardWindow final : public QWidget {
   std::vector<QPushButton*> keySaves_;
   std::vector<QLabel*> keyStatuses_;
   std::vector<QCheckBox*> switches_;
+  QCheckBox* startAtLogin_ = nullptr;
+  QLabel* startAtLoginStatus_ = nullptr;
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
 

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@
 #include "support/qt/main_loop_wait.h"
 #include "support/test_support.h"
 #include "support/virtual_time.h"
+#include "ui/autostart_entry.h"
 #include "ui/dashboard_text.h"
 #include "ui/mirla_account_client.h"
 #include "ui/mirla_dashboard_window.h"
@@ -162,6 +164,46 @@ TEST_F(DashboardTest, SettingsWritesKeyFilesPrivatelyAndTheProviderChoiceFollows
   EXPECT_TRUE(ConfigFolder(paths_.configFolder).isEnabled(kFfmpegSpeechNormSwitch));
   window.switchBox(1).setChecked(false);
   EXPECT_FALSE(ConfigFolder(paths_.configFolder).isEnabled(kFfmpegSpeechNormSwitch));
+}
+
+TEST_F(DashboardTest, StartAtLoginBoxFollowsTheAutostartEntry) {
+  auto& window = open();
+  window.showSection(MirlaDashboardSection::settings);
+  QCheckBox& box = window.startAtLoginBox();
+  QLabel& status = window.startAtLoginStatus();
+  const std::string entry = ".config/autostart/sorvane.desktop";
+  EXPECT_FALSE(box.isChecked());
+
+  box.click();
+  EXPECT_TRUE(box.isChecked());
+  EXPECT_TRUE(status.text().isEmpty());
+  // The running executable by its absolute path (here the test binary), in the background.
+  const std::string exec = "\nExec=" + QCoreApplication::applicationFilePath().toStdString() + " --background\n";
+  EXPECT_NE(home_.read(entry).find(exec), std::string::npos) << home_.read(entry);
+  box.click();
+  EXPECT_FALSE(box.isChecked());
+  EXPECT_FALSE(std::filesystem::exists(home_.file(entry)));
+
+  // Written outside the dashboard: shown when the section is shown again.
+  ASSERT_EQ(setStartAtLogin(paths_, true, "/usr/bin/sorvane"), "");
+  window.showSection(MirlaDashboardSection::settings);
+  EXPECT_TRUE(box.isChecked());
+  ASSERT_EQ(setStartAtLogin(paths_, false), "");
+  window.refresh();
+  EXPECT_FALSE(box.isChecked());
+
+  // A regular file where the autostart folder should be: the box stays off and says why.
+  std::filesystem::remove_all(paths_.autostartFolder);
+  home_.write(".config/autostart", "not a folder");
+  box.click();
+  EXPECT_FALSE(box.isChecked());
+  EXPECT_TRUE(status.text().startsWith(QStringLiteral("未能更改："))) << status.text().toStdString();
+  EXPECT_GT(status.text().size(), 5);
+  EXPECT_EQ(status.textFormat(), Qt::PlainText);
+  EXPECT_EQ(home_.read(".config/autostart"), "not a folder");
+  // The next refresh starts clean.
+  window.refresh();
+  EXPECT_TRUE(status.text().isEmpty());
 }
 
 // Renders the sections and the capsule to PNG files in "interface-pictures" under the
