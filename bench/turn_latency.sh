@@ -53,6 +53,15 @@ for ((turn = 1; turn <= turns; turn++)); do
   wait_for 5 bash -c "tail -n1 '$field_out' | grep -q '^cleared'" || fail "the entry did not clear"
   mark="$(wc -l <"$field_out")"
   session_turn "$speech" 1.2
+  status="$(tail -n1 "$metrics_file" | /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.stdin.read())["values"].get("status"))')"
+  if [ "$status" != pasted ]; then
+    # Counted, not timed: under load the accessibility tree can answer too slowly for the
+    # start collection to find the entry, and the turn goes to the copy panel.
+    echo "$status" >>"$session_work/missed.txt"
+    printf '\rturn %d/%d' "$turn" "$turns" >&2
+    sleep 1
+    continue
+  fi
   wait_for 10 bash -c "tail -n +$((mark + 1)) '$field_out' | grep -q '^text=\"[^\"]'" || fail "turn $turn pasted nothing"
   text_at="$(tail -n +$((mark + 1)) "$field_out" | grep -m1 '^text="[^"]' | sed 's/.* at=//')"
   tail -n1 "$metrics_file" | /usr/bin/python3 -c '
@@ -60,16 +69,16 @@ import json, sys
 d = json.loads(sys.stdin.read())
 m, v = d["marks"], d["values"]
 stop_at, text_at, asr, model = (int(x) for x in sys.argv[1:5])
-if v.get("status") != "pasted":
-    sys.exit("turn status " + str(v.get("status")))
 fixed = int(v.get("cutoffDrainMs", 0)) + int(v.get("qwenCommitDelayMs", 0))
 total = text_at - stop_at
 print(total, total - asr - model - fixed, m["stopRequested"] - stop_at, fixed,
       m["speechStopped"] - m["stopRequested"], m["refineDone"] - m["refineStart"], text_at - m["pasteStart"])
 ' "$turn_stop_at" "$text_at" "$recogniser_delay_ms" "$model_delay_ms" >>"$results" || fail "turn $turn"
+  sleep 1  # a user reads what landed before the next turn
   printf '\rturn %d/%d' "$turn" "$turns" >&2
 done
 echo >&2
+[ -s "$session_work/missed.txt" ] && echo "turns not pasted (left out of the figures): $(sort "$session_work/missed.txt" | uniq -c | xargs)"
 
 /usr/bin/python3 - "$results" <<'PY'
 import statistics, sys
