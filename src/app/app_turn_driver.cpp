@@ -163,6 +163,7 @@ struct AppTurnDriver::Parts {
     engine.onLevel = [&app](double level) {
       if (app.overlay()) app.overlay()->setAudioLevel(level);
     };
+    engine.onCaptureError = [this](std::string description) { controller->captureFailed(std::move(description)); };
     refiner.onMark = [this](std::string_view name) { controller->reportMark(std::string(name)); };
     refiner.onValue = [this](std::string_view key, Json value) {
       controller->reportValue(std::string(key), std::move(value));
@@ -173,6 +174,7 @@ struct AppTurnDriver::Parts {
     engine.onMark = nullptr;
     engine.onValue = nullptr;
     engine.onLevel = nullptr;
+    engine.onCaptureError = nullptr;
     refiner.onMark = nullptr;
     refiner.onValue = nullptr;
   }

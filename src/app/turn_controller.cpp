@@ -209,6 +209,18 @@ void TurnController::stopRecording() {
       [this, turnID, mode](std::string raw) { transcriptArrived(turnID, mode, std::move(raw)); }));
 }
 
+void TurnController::captureFailed(std::string description) {
+  if (!isRecording_) {
+    appLog("capture failed while not recording; ignored " + description);
+    return;
+  }
+  // The audio taken in so far is still in the engine; stopping now hands it to the
+  // recogniser instead of leaving the capsule listening to a dead source.
+  appLog("capture failed while recording; stopping " + description);
+  value("captureError", std::move(description));
+  stopRecording();
+}
+
 void TurnController::cancelRecording() {
   if (isDelivering_) {
     appLog("cancel ignored delivering");

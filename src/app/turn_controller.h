@@ -13,6 +13,9 @@
 // observer. Every asynchronous result carries its turn id; a result for a turn that is no
 // longer current is dropped ("stale stop ignored", "stale refine ignored").
 //
+// When the microphone fails mid-recording (`captureFailed`), the turn stops as if the user
+// had tapped stop, so what was captured up to then is still recognised and delivered.
+//
 // Intervals (the 0.12 s debounce) use the monotonic clock. Cancel works while recording
 // and while waiting for the transcript or the refinement; once the paste has begun the
 // turn is delivered as it stands. The turn stays "processing" until its delivery ends, so
@@ -58,6 +61,10 @@ class TurnController {
   void startRecording(const RecordingMode& mode);
   void stopRecording();
   void cancelRecording();
+  // The capture engine's report that the microphone failed (main queue). While recording
+  // the turn stops and its record keeps "captureError"; at any other time (waiting for the
+  // text, idle, a turn already ended) it is only logged.
+  void captureFailed(std::string description);
   void handleOptionDoubleTap();
   void handleOptionTripleTap();
 

@@ -471,6 +471,65 @@ TEST_F(TurnControllerTest, StartFailureAndPermissions) {
   EXPECT_TRUE(controller->isRecording());
 }
 
+TEST_F(TurnControllerTest, MicrophoneFailureWhileRecordingStopsAndDeliversWhatWasCaptured) {
+  toggle();
+  d.advance(800ms);
+  controller->captureFailed("stream ended by the sound server");
+  EXPECT_FALSE(controller->isRecording());
+  EXPECT_TRUE(controller->isProcessing());
+  ASSERT_EQ(speech->stopCompletions.size(), 1u);
+  EXPECT_EQ(speech->cancels, 0);
+  EXPECT_EQ(hud->events.back(), "processing dictation");
+  EXPECT_EQ(log.count("capture failed while recording; stopping stream ended by the sound server"), 1u);
+  // The engine reports once per turn, but a second report or a tap now must not start
+  // or stop anything.
+  controller->captureFailed("again");
+  d.advance(200ms);
+  toggle();
+  EXPECT_EQ(speech->starts, 1);
+  EXPECT_EQ(speech->stopCompletions.size(), 1u);
+  EXPECT_TRUE(log.contains("capture failed while not recording; ignored again"));
+
+  speech->finish("麦克风断开之前说的话");
+  d.runUntilIdle();
+  ASSERT_EQ(refiner->calls.size(), 1u);
+  refiner->complete(0, "麦克风断开之前说的话。");
+  d.advance(100ms);
+  EXPECT_EQ(inserter->pasted, std::vector<std::string>{"麦克风断开之前说的话。"});
+  const auto lines = metricsLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["values"]["captureError"], "stream ended by the sound server");
+  EXPECT_EQ(lines[0]["values"]["status"], "pasted");
+  EXPECT_EQ(lines[0]["durationsMs"]["recordingMs"], 800);
+  EXPECT_FALSE(controller->isProcessing());
+}
+
+TEST_F(TurnControllerTest, MicrophoneFailureOutsideRecordingIsOnlyLogged) {
+  // Waiting for the refinement.
+  recordTurn("整理中的这段话不受影响");
+  ASSERT_TRUE(controller->isProcessing());
+  controller->captureFailed("late report");
+  EXPECT_TRUE(controller->isProcessing());
+  EXPECT_EQ(speech->stopCompletions.size(), 0u);
+  EXPECT_EQ(speech->cancels, 0);
+  refiner->complete(0, "整理中的这段话不受影响。");
+  d.advance(100ms);
+  ASSERT_EQ(metricsLines().size(), 1u);
+  EXPECT_EQ(lastStatus(), "pasted");
+  EXPECT_FALSE(metricsLines()[0]["values"].contains("captureError"));
+
+  // Idle, after the turn ended.
+  const auto hudEvents = hud->events.size();
+  controller->captureFailed("after the turn");
+  d.runUntilIdle();
+  EXPECT_FALSE(controller->isRecording());
+  EXPECT_FALSE(controller->isProcessing());
+  EXPECT_EQ(hud->events.size(), hudEvents);
+  EXPECT_EQ(metricsLines().size(), 1u);
+  EXPECT_EQ(log.count("capture failed while not recording; ignored"), 2u);
+  EXPECT_EQ(log.count("capture failed while recording"), 0u);
+}
+
 TEST_F(TurnControllerTest, QuitCancelsTheWaitingTurnAndRunsThePendingRestore) {
   recordTurn("退出前还在整理这段话");
   controller->prepareForQuit();
