@@ -13,7 +13,8 @@
 #                            $field_out, and `field_say clear` talks to it
 #   session_turn SPEECH_RAW [SECONDS]  two Alt taps around speech written into the mic;
 #                            waits until the turn's metrics are written
-#   session_end              stops everything (also run on exit)
+#   session_end              stops everything (also run on exit); with SORVANE_KEEP_LOG set
+#                            to a file, the app's log is copied there first
 # Needs: $app, $realtime_server, $llm_server, $fixtures (the folder of this file's fixtures).
 session_pids=()
 session_work=""
@@ -33,6 +34,8 @@ now_ms() { date +%s%3N; }
 
 session_end() {
   local i
+  # SORVANE_KEEP_LOG=<file>: keep the app's log of the run, for looking into a failure.
+  [ -n "${SORVANE_KEEP_LOG:-}" ] && [ -n "$session_work" ] && cp "$log" "$SORVANE_KEEP_LOG" 2>/dev/null
   # Last started first: the app goes before the buses and the X server it uses.
   for ((i = ${#session_pids[@]} - 1; i >= 0; i--)); do
     kill "${session_pids[i]}" 2>/dev/null || true
