@@ -338,6 +338,29 @@ void TurnController::resultArrived(const std::string& turnID, const std::string&
     return;
   }
   value("finalChars", chars(finalText));
+  deliverFinal(turnID, finalText, raw, context, audioPath, result.provider, true);
+}
+
+void TurnController::deliverFinal(const std::string& turnID, const std::string& finalText, const std::string& raw,
+                                  const InputContext& context, const std::optional<std::string>& audioPath,
+                                  const std::string& provider, bool mayCollectAgain) {
+  if (mayCollectAgain && context.collectionCutShort && !context.pasteTargetReason()) {
+    appLog("paste target unknown; collecting context again");
+    value("contextCollectedAgain", true);
+    contextQueue_.post([source = c_.context, &main = dispatcher_.mainQueue(), weak = alive_.weak(), this, turnID,
+                        finalText, raw, audioPath, provider] {
+      InputContext again = source->collect();
+      main.post([weak, this, turnID, finalText, raw, audioPath, provider, again = std::move(again)] {
+        if (!weak.lock()) return;
+        if (turnID != sessionID_) {
+          appLog("stale refine ignored");
+          return;
+        }
+        deliverFinal(turnID, finalText, raw, again, audioPath, provider, false);
+      });
+    });
+    return;
+  }
   lastFinalText_ = finalText;
   lastRawText_ = raw;
   lastContext_ = context;
@@ -347,7 +370,7 @@ void TurnController::resultArrived(const std::string& turnID, const std::string&
   const std::string reasonText = reason ? std::string(*reason) : std::string("none");
   value("hasPasteTarget", reason.has_value());
   value("pasteTargetReason", reasonText);
-  appLog("final text provider=" + result.provider + " chars=" + std::to_string(chars(finalText)));
+  appLog("final text provider=" + provider + " chars=" + std::to_string(chars(finalText)));
   appLog(std::string("paste target=") + boolText(reason.has_value()) + " reason=" + reasonText +
          " app=" + context.appName + " scene=" + std::string(context.scene()) + " role=" + context.focusedRole +
          " settable=" + boolText(context.focusedValueSettable) +
@@ -358,7 +381,7 @@ void TurnController::resultArrived(const std::string& turnID, const std::string&
   std::shared_ptr<TurnMetrics> metrics = currentMetrics_;
   if (!reason) {
     appLog("no focused input; showing copy panel chars=" + std::to_string(chars(finalText)));
-    deliverToCopyPanel(finalText, raw, context, audioPath, result.provider, mode, metrics);
+    deliverToCopyPanel(finalText, raw, context, audioPath, provider, mode, metrics);
     return;
   }
   mark("pasteStart");
@@ -366,10 +389,10 @@ void TurnController::resultArrived(const std::string& turnID, const std::string&
   c_.inserter->paste(finalText, weakly<PasteOutcome>(alive_, [=, this](PasteOutcome outcome) {
     if (outcome == PasteOutcome::pasted) {
       if (metrics) metrics->mark("pasteDone");
-      deliverPasted(finalText, raw, context, audioPath, result.provider, mode, metrics);
+      deliverPasted(finalText, raw, context, audioPath, provider, mode, metrics);
     } else {
       appLog("paste fell back; showing copy panel chars=" + std::to_string(chars(finalText)));
-      deliverToCopyPanel(finalText, raw, context, audioPath, result.provider, mode, metrics);
+      deliverToCopyPanel(finalText, raw, context, audioPath, provider, mode, metrics);
     }
   }));
 }

@@ -111,6 +111,11 @@ class TurnController {
   void collectContextAsync(const std::string& turnID);
   void contextArrived(const std::string& turnID, InputContext context, std::optional<Rect> screen);
   void transcriptArrived(const std::string& turnID, const RecordingMode& mode, std::string raw);
+  // Pastes or shows the copy panel. A start context cut short without a paste target is
+  // collected once more first, since the field may well be there.
+  void deliverFinal(const std::string& turnID, const std::string& finalText, const std::string& raw,
+                    const InputContext& context, const std::optional<std::string>& audioPath,
+                    const std::string& provider, bool mayCollectAgain);
   void resultArrived(const std::string& turnID, const std::string& raw, const InputContext& context,
                      const std::optional<std::string>& audioPath, TranscriptRefiner::Result result);
   void deliverPasted(const std::string& finalText, const std::string& raw, const InputContext& context,

@@ -442,6 +442,7 @@ InputContext Session::collect() {
   line += " visibleChars=" + std::to_string(text::graphemeCount(context.visibleText));
   appLog(line);
   if (stats_.budgetExhausted) {
+    context.collectionCutShort = true;
     appLog("context budget exhausted app=" + context.appName + " calls=" + std::to_string(stats_.accessibilityCalls) +
            " budgetMs=" + std::to_string(kContextCollectionBudget.count()));
   }

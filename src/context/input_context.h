@@ -63,6 +63,9 @@ struct InputContext {
   std::string source;
   std::optional<Rect> focusedFrame;
   std::optional<Rect> caretFrame;
+  // The collection ran out of its time budget: a focused field may be there even though
+  // none was found (a busy application answered too slowly).
+  bool collectionCutShort = false;
 
   // --- classification ---
   InputScene sceneKind() const;

@@ -365,6 +365,63 @@ TEST_F(TurnControllerTest, ContextArrivingAfterTheTranscriptLeavesTheTurnWithThe
   EXPECT_EQ(metricsLines().size(), 1u);
 }
 
+// A start collection that ran out of its budget without finding a field is no proof
+// that there is none: the turn looks once more before it settles on the copy panel.
+TEST_F(TurnControllerTest, CutShortContextWithoutAFieldIsCollectedOnceMoreAtDelivery) {
+  InputContext cutShort = noFieldContext();
+  cutShort.collectionCutShort = true;
+  struct Case {
+    const char* name;
+    InputContext again;
+    const char* status;
+  };
+  const Case cases[] = {
+      {"the field is found the second time", editorContext(), "pasted"},
+      {"still nothing: one more look only", cutShort, "copy-panel"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    build(nullptr);
+    context->script = {cutShort, c.again};
+    recordTurn("今天下午三点开会");
+    refiner->complete(0, "今天下午三点开会。");
+    d.runUntilIdle();
+    d.advance(50ms);
+    EXPECT_EQ(context->collects, 2);
+    EXPECT_EQ(lastStatus(), c.status);
+    EXPECT_EQ(metricsLines().back()["values"]["contextCollectedAgain"], true);
+    EXPECT_EQ(inserter->pasted.size(), std::string(c.status) == "pasted" ? 1u : 0u);
+  }
+  EXPECT_EQ(log.count("paste target unknown; collecting context again"), 2u);
+
+  // A field found at the start is used as it is, even from a collection cut short.
+  build(nullptr);
+  InputContext partial = editorContext();
+  partial.collectionCutShort = true;
+  context->script = {partial};
+  recordTurn("今天下午三点开会");
+  refiner->complete(0, "今天下午三点开会。");
+  d.runUntilIdle();
+  d.advance(50ms);
+  EXPECT_EQ(context->collects, 1);
+  EXPECT_EQ(lastStatus(), "pasted");
+}
+
+// Cancel while the second look runs: the turn ends cancelled and the late context is stale.
+TEST_F(TurnControllerTest, CancelDuringTheSecondLookDropsTheDelivery) {
+  InputContext cutShort = noFieldContext();
+  cutShort.collectionCutShort = true;
+  context->script = {cutShort, editorContext()};
+  recordTurn("今天下午三点开会");
+  refiner->calls[0].completion({"今天下午三点开会。", "deepseek-direct", "p"});
+  ASSERT_TRUE(controller->isProcessing());  // the second collection has not run yet
+  controller->cancelRecording();
+  d.runUntilIdle();
+  EXPECT_EQ(lastStatus(), "cancelled");
+  EXPECT_TRUE(inserter->pasted.empty());
+  EXPECT_TRUE(log.contains("stale refine ignored"));
+}
+
 TEST_F(TurnControllerTest, PasteThatFallsBackShowsTheCopyPanel) {
   inserter->autoOutcome = PasteOutcome::fellBack;
   recordTurn("这段话没有被目标程序读走");
