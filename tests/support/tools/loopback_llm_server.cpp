@@ -7,9 +7,6 @@
 // Without options every request is answered with its own raw transcript; --answer gives
 // a fixed answer, --status a fixed error status, --stall never answers; --delay-ms holds
 // every answer back that long (a model's think time, for the latency benchmark).
-#include <poll.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -18,6 +15,7 @@
 
 #include "core/json.h"
 #include "support/loopback_llm_servers.h"
+#include "support/tools/serve_until_stdin_closes.h"
 
 using sorvane::Json;
 using sorvane::testing::LoopbackChatServer;
@@ -58,14 +56,6 @@ int main(int argc, char** argv) {
                           {"worker", {{"baseURL", worker.baseURL()}}}};
   std::cout << providers.dump() << std::endl;
 
-  // Serve until stdin closes (the script ends) or the time is up.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (::poll(&input, 1, 200) > 0) {
-      char buffer[256];
-      if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0) break;
-    }
-  }
+  sorvane::testing::serveUntilStdinCloses(seconds);
   return 0;
 }

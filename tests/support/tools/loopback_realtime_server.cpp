@@ -8,9 +8,6 @@
 // completed transcript after the commit, MS milliseconds after it with --final-delay-ms
 // (a recogniser's finalisation time, for the latency benchmark). An empty TEXT gives an
 // empty completed transcript: a recogniser that heard nothing.
-#include <poll.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -19,6 +16,7 @@
 #include "core/json.h"
 #include "core/unicode_text.h"
 #include "support/loopback_asr_servers.h"
+#include "support/tools/serve_until_stdin_closes.h"
 
 int main(int argc, char** argv) {
   std::string transcript;
@@ -46,13 +44,6 @@ int main(int argc, char** argv) {
   const sorvane::Json providers = {{"dashscope", {{"realtimeURL", server.realtimeURL()}}}};
   std::cout << providers.dump() << std::endl;
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (::poll(&input, 1, 200) > 0) {
-      char buffer[256];
-      if (::read(STDIN_FILENO, buffer, sizeof(buffer)) <= 0) break;
-    }
-  }
+  sorvane::testing::serveUntilStdinCloses(seconds);
   return 0;
 }
