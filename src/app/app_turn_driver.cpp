@@ -2,16 +2,16 @@
 
 #include <QApplication>
 
-#include "app/control_style_key_monitor.h"
+#include "input/control_style_key_monitor.h"
 #include "app/desktop_app.h"
-#include "app/desktop_session_choice.h"
-#include "app/desktop_session_notice.h"
-#include "app/edit_observer.h"
-#include "app/hot_key_manager.h"
-#include "app/option_key_toggle_monitor.h"
-#include "app/text_inserter.h"
+#include "input/desktop_session_choice.h"
+#include "input/desktop_session_notice.h"
+#include "turn/edit_observer.h"
+#include "input/hot_key_manager.h"
+#include "input/option_key_toggle_monitor.h"
+#include "turn/text_inserter.h"
 #include "app/turn_adapters.h"
-#include "app/turn_controller.h"
+#include "turn/turn_controller.h"
 #include "context/context_collector.h"
 #include "core/config_folder.h"
 #include "core/log.h"
@@ -51,6 +51,15 @@ std::unique_ptr<KeySynthesis> pasteKeys(platform::WaylandDesktop& wayland, const
                                         std::shared_ptr<platform::X11SyntheticKeys> synthetic) {
   if (backends.paste == PasteBackend::virtualKeyboard && wayland.paste) return std::move(wayland.paste);
   return std::make_unique<platform::X11KeySynthesis>(std::move(synthetic));
+}
+
+// The X11 key source only when the kernel's keyboards do not serve the taps: it holds an X
+// connection and an XInput2 selection of its own.
+std::unique_ptr<platform::X11KeyboardEventSource> x11Taps(platform::WaylandDesktop& wayland,
+                                                          const DesktopBackends& backends,
+                                                          std::shared_ptr<platform::X11SyntheticKeys> synthetic) {
+  if (backends.keyTaps == KeyTapBackend::inputDevices && wayland.keyboards) return nullptr;
+  return std::make_unique<platform::X11KeyboardEventSource>(std::move(synthetic));
 }
 
 std::unique_ptr<HotKeyGrabber> chordGrabber(platform::WaylandDesktop& wayland, const DesktopBackends& backends) {
@@ -110,8 +119,9 @@ class AppTurnDriver::Windows final : public TurnWindows {
 };
 
 // Declared so that everything is torn down before what it uses: the monitors before the
-// keyboard sources (the Wayland devices outlive the inserter and the chord grabber), the controller before the observer and the components its adapters
-// hold, the recogniser clients' sockets last.
+// keyboard sources (the Wayland devices outlive the inserter and the chord grabber), the
+// controller before the observer and the components its adapters hold, the recogniser
+// clients' sockets last.
 struct AppTurnDriver::Parts {
   Parts(AppTurnDriver& driver, DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
       : session(platform::detectDesktopSessionType()),
@@ -129,10 +139,8 @@ struct AppTurnDriver::Parts {
             platform::makeAtspiAccessibility(dispatcher.queue(kContextQueueLabel)), dispatcher)),
         inserter(dispatcher, std::make_unique<platform::QtClipboard>(),
                  pasteKeys(wayland, backends, synthetic)),
-        keyboard(synthetic),
-        taps(backends.keyTaps == KeyTapBackend::inputDevices && wayland.keyboards
-                 ? static_cast<KeyboardEventSource*>(wayland.keyboards.get())
-                 : &keyboard),
+        keyboard(x11Taps(wayland, backends, synthetic)),
+        taps(keyboard ? static_cast<KeyboardEventSource*>(keyboard.get()) : wayland.keyboards.get()),
         store(makeTurnStore(app.store())),
         feedback(makeTurnFeedbackAnalyzer(analyzer)),
         context(makeTurnContextSource(collector)),
@@ -207,7 +215,7 @@ struct AppTurnDriver::Parts {
   SpeechEngine engine;
   std::shared_ptr<ContextCollector> collector;
   TextInserter inserter;
-  platform::X11KeyboardEventSource keyboard;
+  std::unique_ptr<platform::X11KeyboardEventSource> keyboard;  // null when the Wayland keyboards serve the taps
   KeyboardEventSource* taps;  // `keyboard` or the Wayland keyboards
   std::unique_ptr<TurnStore> store;
   std::unique_ptr<TurnFeedbackAnalyzer> feedback;
@@ -232,7 +240,7 @@ void AppTurnDriver::start() {
   Parts& p = *parts_;
   p.notice.report();
   wireTurnInputs(*p.controller, p.option, p.control, &p.hotKeys);
-  if (p.taps == &p.keyboard && !p.keyboard.available())
+  if (p.keyboard && !p.keyboard->available())
     appLog("keyboard events unavailable; Alt and Control taps are off");
   p.option.start(*p.taps);
   p.control.start(*p.taps);

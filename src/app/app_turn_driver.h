@@ -17,7 +17,7 @@
 
 #include <memory>
 
-#include "app/turn_driver.h"
+#include "turn/turn_driver.h"
 
 namespace sorvane {
 

@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "app/live_refiner.h"
+#include "checks/live_refiner.h"
 #include "core/config_folder.h"
 #include "core/paths.h"
 #include "net/qt/qt_web_socket_client.h"

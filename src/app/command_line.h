@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/self_checks.h"
+#include "checks/self_checks.h"
 
 namespace sorvane {
 

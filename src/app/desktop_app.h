@@ -18,8 +18,8 @@
 #include <string>
 #include <utility>
 
-#include "app/status_menu_model.h"
-#include "app/turn_driver.h"
+#include "turn/status_menu_model.h"
+#include "turn/turn_driver.h"
 #include "core/config_folder.h"
 #include "core/paths.h"
 

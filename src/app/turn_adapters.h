@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "app/turn_ports.h"
+#include "turn/turn_ports.h"
 
 namespace sorvane {
 

@@ -2,7 +2,7 @@
 // focus is the user's edited version of a pasted text, and whether a later snapshot is
 // still the surface that received the paste.
 //
-// After a paste the edit observer (app/edit_observer.h) re-reads the field every 0.24 s;
+// After a paste the edit observer (turn/edit_observer.h) re-reads the field every 0.24 s;
 // each snapshot is cut into candidate segments (selected text, field content, the texts
 // before and after the caret, the visible text; whole, per line and per sentence), and the
 // segment most like the pasted text, but not equal to it or a small growth of it, is the

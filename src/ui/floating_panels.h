@@ -21,7 +21,7 @@
 #include "context/input_context.h"
 #include "core/dispatch.h"
 #include "postprocess/recording_mode.h"
-#include "ui/hud_layout.h"
+#include "turn/hud_layout.h"
 
 class QLabel;
 class QPushButton;

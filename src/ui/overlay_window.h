@@ -18,7 +18,7 @@
 
 #include "core/dispatch.h"
 #include "postprocess/recording_mode.h"
-#include "ui/hud_layout.h"
+#include "turn/hud_layout.h"
 
 namespace sorvane {
 

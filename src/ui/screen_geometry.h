@@ -8,7 +8,7 @@
 
 #include <QRect>
 
-#include "ui/hud_layout.h"
+#include "turn/hud_layout.h"
 
 class QScreen;
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/hot_key_manager.h"
+#include "input/hot_key_manager.h"
 #include "platform/linux/evdev_hot_key_grabber.h"
 #include "platform/linux/evdev_keyboard_source.h"
 #include "support/qt/main_loop_wait.h"

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "app/text_inserter.h"
+#include "turn/text_inserter.h"
 #include "core/clock.h"
 #include "core/qt/qt_dispatcher.h"
 #include "platform/linux/qt_clipboard.h"

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/hot_key_manager.h"
+#include "input/hot_key_manager.h"
 #include "platform/linux/portal_hot_key_grabber.h"
 #include "support/qt/main_loop_wait.h"
 #include "support/test_support.h"

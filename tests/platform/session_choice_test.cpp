@@ -2,7 +2,7 @@
 // log line and the user message follow from the choice.
 #include <gtest/gtest.h>
 
-#include "app/desktop_session_choice.h"
+#include "input/desktop_session_choice.h"
 
 namespace sorvane {
 namespace {

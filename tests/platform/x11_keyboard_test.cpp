@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_style_key_monitor.h"
-#include "app/hot_key_manager.h"
-#include "app/option_key_toggle_monitor.h"
+#include "input/control_style_key_monitor.h"
+#include "input/hot_key_manager.h"
+#include "input/option_key_toggle_monitor.h"
 #include "core/clock.h"
 #include "core/qt/qt_dispatcher.h"
 #include "platform/linux/x11_hot_key_grabber.h"

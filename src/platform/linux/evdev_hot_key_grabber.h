@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/hot_key_manager.h"
+#include "input/hot_key_manager.h"
 
 namespace sorvane::platform {
 

@@ -15,7 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/hot_key_manager.h"
+#include "input/hot_key_manager.h"
 #include "core/log.h"
 #include "platform/linux/uinput_key_synthesis.h"
 
@@ -180,11 +180,7 @@ void EvdevKeyboardSource::addDevice(int fd, std::string name) {
 
 Subscription EvdevKeyboardSource::observe(Scope scope, KeyboardObserver observer) {
   if (!available()) return {};
-  const uint64_t id = registry_->next++;
-  registry_->entries.emplace(id, Registry::Entry{scope, std::move(observer)});
-  return Subscription([weak = std::weak_ptr<Registry>(registry_), id] {
-    if (auto registry = weak.lock()) registry->entries.erase(id);
-  });
+  return observers_.add(scope, std::move(observer));
 }
 
 uint8_t EvdevKeyboardSource::heldModifiers() const {
@@ -246,25 +242,19 @@ void EvdevKeyboardSource::handleKey(Device& device, uint16_t code, int32_t value
     if (value == 1) deliver({KeyboardEvent::Type::mouseDown, Key::other, -1, false, heldModifiers()});
     return;
   }
+  // Repeat records of keys we never saw pressed (held when the device was opened).
+  if (value == 2 && !device.down[code]) return;
   const bool press = value != 0;
-  // Releases and repeats of keys we never saw pressed (held when the device was opened).
-  if (!device.down[code] && value != 1) return;
-  const bool repeat = press && device.down[code];
+  const bool wasDown = device.down[code];
   device.down[code] = press;
   const EvdevMappedKey mapped = mapEvdevKey(code);
-  KeyboardEvent event;
-  event.key = mapped.key;
-  event.digit = mapped.digit;
-  event.isRepeat = repeat;
-  event.modifiers = heldModifiers();
-  if (modifierBit(mapped.key)) {
-    if (repeat) return;
-    event.type = KeyboardEvent::Type::modifierChanged;
-  } else {
-    event.type = press ? KeyboardEvent::Type::keyDown : KeyboardEvent::Type::keyUp;
+  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit);
+  if (!event) return;
+  event->modifiers = heldModifiers();
+  if (code == KEY_SPACE && event->type == KeyboardEvent::Type::keyDown && !event->isRepeat && spaceHandler_) {
+    spaceHandler_(hotKeyModifiers(event->modifiers));
   }
-  if (code == KEY_SPACE && press && !repeat && spaceHandler_) spaceHandler_(hotKeyModifiers(event.modifiers));
-  deliver(event);
+  deliver(*event);
 }
 
 void EvdevKeyboardSource::dropDevice(Device& device, const std::string& reason) {
@@ -277,18 +267,6 @@ void EvdevKeyboardSource::dropDevice(Device& device, const std::string& reason) 
   if (it != devices_.end()) devices_.erase(it);
 }
 
-void EvdevKeyboardSource::deliver(const KeyboardEvent& event) {
-  const bool ownWindow = ownWindowFocused_();
-  // An observer may unsubscribe (itself or another) while we deliver: walk by id.
-  std::vector<uint64_t> ids;
-  for (const auto& [id, entry] : registry_->entries) ids.push_back(id);
-  for (uint64_t id : ids) {
-    auto it = registry_->entries.find(id);
-    if (it == registry_->entries.end()) continue;
-    if (ownWindow && it->second.scope == Scope::outsideOwnWindows) continue;
-    KeyboardObserver observer = it->second.observer;
-    observer(event);
-  }
-}
+void EvdevKeyboardSource::deliver(const KeyboardEvent& event) { observers_.deliver(event, ownWindowFocused_()); }
 
 }  // namespace sorvane::platform

@@ -23,12 +23,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/keyboard_events.h"
+#include "input/keyboard_events.h"
+#include "input/keyboard_observers.h"
 
 class QSocketNotifier;
 struct udev;
@@ -82,14 +82,6 @@ class EvdevKeyboardSource final : public KeyboardEventSource {
 
  private:
   struct Device;
-  struct Registry {
-    struct Entry {
-      Scope scope;
-      KeyboardObserver observer;
-    };
-    std::map<uint64_t, Entry> entries;
-    uint64_t next = 1;
-  };
   enum class NodeResult { opened, denied, skipped };
   NodeResult openNode(const std::string& node);
   void readDevice(Device& device);
@@ -101,7 +93,7 @@ class EvdevKeyboardSource final : public KeyboardEventSource {
   std::function<bool()> ownWindowFocused_;
   std::function<void(uint8_t)> spaceHandler_;
   std::vector<std::unique_ptr<Device>> devices_;
-  std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
+  KeyboardObservers observers_;
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
   std::unique_ptr<QSocketNotifier> monitorNotifier_;

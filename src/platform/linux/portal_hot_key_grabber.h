@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hot_key_manager.h"
+#include "input/hot_key_manager.h"
 
 namespace sorvane::platform {
 

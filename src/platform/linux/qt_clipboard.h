@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/clipboard.h"
+#include "turn/clipboard.h"
 
 namespace sorvane::platform {
 

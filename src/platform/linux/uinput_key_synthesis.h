@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/key_synthesis.h"
+#include "turn/key_synthesis.h"
 
 namespace sorvane::platform {
 

@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "app/desktop_session_choice.h"
-#include "app/hot_key_manager.h"
+#include "input/desktop_session_choice.h"
+#include "input/hot_key_manager.h"
 #include "platform/linux/evdev_keyboard_source.h"
 #include "platform/linux/uinput_key_synthesis.h"
 

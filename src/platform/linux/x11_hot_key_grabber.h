@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/desktop_session_notice.h"
-#include "app/hot_key_manager.h"
+#include "input/desktop_session_notice.h"
+#include "input/hot_key_manager.h"
 
 typedef struct _XDisplay Display;
 class QSocketNotifier;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/key_synthesis.h"
+#include "turn/key_synthesis.h"
 
 typedef struct _XDisplay Display;
 

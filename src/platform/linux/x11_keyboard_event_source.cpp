@@ -60,11 +60,7 @@ void X11KeyboardEventSource::findXTestDevices() {
 
 Subscription X11KeyboardEventSource::observe(Scope scope, KeyboardObserver observer) {
   if (!available()) return {};
-  const uint64_t id = registry_->next++;
-  registry_->entries.emplace(id, Registry::Entry{scope, std::move(observer)});
-  return Subscription([weak = std::weak_ptr<Registry>(registry_), id] {
-    if (auto registry = weak.lock()) registry->entries.erase(id);
-  });
+  return observers_.add(scope, std::move(observer));
 }
 
 void X11KeyboardEventSource::drain() {
@@ -139,37 +135,17 @@ void X11KeyboardEventSource::handleRaw(int type, int sourceId, unsigned detail) 
   if ((type != XI_RawKeyPress && type != XI_RawKeyRelease) || detail >= down_.size()) return;
   const bool press = type == XI_RawKeyPress;
   if (synthetic_ && xtestDevices_.count(sourceId) && synthetic_->consume(detail, press)) return;
-  // Some injectors send a release for a key that was never pressed; it means nothing.
-  if (!press && !down_[detail]) return;
-  const bool repeat = press && down_[detail];
+  const bool wasDown = down_[detail];
   down_[detail] = press;
   const Mapped mapped = map(detail);
-  KeyboardEvent event;
-  event.key = mapped.key;
-  event.digit = mapped.digit;
-  event.isRepeat = repeat;
-  event.modifiers = heldModifiers();
-  if (modifierBit(mapped.key)) {
-    if (repeat) return;
-    event.type = KeyboardEvent::Type::modifierChanged;
-  } else {
-    event.type = press ? KeyboardEvent::Type::keyDown : KeyboardEvent::Type::keyUp;
-  }
-  deliver(event);
+  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit);
+  if (!event) return;
+  event->modifiers = heldModifiers();
+  deliver(*event);
 }
 
 void X11KeyboardEventSource::deliver(const KeyboardEvent& event) {
-  const bool ownWindow = QGuiApplication::focusWindow() != nullptr;
-  // An observer may unsubscribe (itself or another) while we deliver: walk by id.
-  std::vector<uint64_t> ids;
-  for (const auto& [id, entry] : registry_->entries) ids.push_back(id);
-  for (uint64_t id : ids) {
-    auto it = registry_->entries.find(id);
-    if (it == registry_->entries.end()) continue;
-    if (ownWindow && it->second.scope == Scope::outsideOwnWindows) continue;
-    KeyboardObserver observer = it->second.observer;  // survives its own unsubscription
-    observer(event);
-  }
+  observers_.deliver(event, QGuiApplication::focusWindow() != nullptr);
 }
 
 }  // namespace sorvane::platform

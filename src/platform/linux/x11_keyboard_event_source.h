@@ -13,12 +13,12 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <memory>
 #include <set>
 
-#include "app/keyboard_events.h"
+#include "input/keyboard_events.h"
+#include "input/keyboard_observers.h"
 
 typedef struct _XDisplay Display;
 class QSocketNotifier;
@@ -45,14 +45,6 @@ class X11KeyboardEventSource final : public KeyboardEventSource {
   };
 
  private:
-  struct Registry {
-    struct Entry {
-      Scope scope;
-      KeyboardObserver observer;
-    };
-    std::map<uint64_t, Entry> entries;
-    uint64_t next = 1;
-  };
   void drain();
   void handleRaw(int type, int sourceId, unsigned detail);
   Mapped map(unsigned keycode);
@@ -64,7 +56,7 @@ class X11KeyboardEventSource final : public KeyboardEventSource {
   int opcode_ = 0;
   std::unique_ptr<QSocketNotifier> notifier_;
   std::shared_ptr<X11SyntheticKeys> synthetic_;
-  std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
+  KeyboardObservers observers_;
   std::set<int> xtestDevices_;
   std::array<bool, 256> down_{};
   std::array<std::optional<Mapped>, 256> mapping_{};

@@ -1,0 +1,54 @@
+#include "input/option_key_toggle_monitor.h"
+
+#include "core/log.h"
+
+namespace sorvane {
+namespace {
+
+// Modifiers that make an Alt press something other than a bare tap.
+constexpr uint8_t kOtherModifiers = modifier::shift | modifier::leftControl | modifier::rightControl |
+                                    modifier::super | modifier::level3Shift;
+
+}  // namespace
+
+OptionKeyToggleMonitor::OptionKeyToggleMonitor(Dispatcher& dispatcher)
+    : taps_(dispatcher, kTapWindow,
+            {"option toggle ignored debounce", "option key single tap", "option key double tap",
+             "option key triple tap"}) {}
+
+bool OptionKeyToggleMonitor::start(KeyboardEventSource& source) {
+  subscription_ = source.observe(KeyboardEventSource::Scope::everywhere,
+                                 [this](const KeyboardEvent& event) { handle(event); });
+  if (!subscription_) return false;
+  appLog("option key toggle monitor started");
+  return true;
+}
+
+void OptionKeyToggleMonitor::handle(const KeyboardEvent& event) {
+  switch (event.type) {
+    case KeyboardEvent::Type::mouseDown:
+    case KeyboardEvent::Type::keyDown:
+      if (optionIsDown_) standaloneCandidate_ = false;
+      return;
+    case KeyboardEvent::Type::keyUp:
+      return;
+    case KeyboardEvent::Type::modifierChanged:
+      break;
+  }
+  const bool other = (event.modifiers & kOtherModifiers) != 0;
+  if (event.modifiers & modifier::alt) {
+    if (!optionIsDown_) {
+      optionIsDown_ = true;
+      standaloneCandidate_ = !other;
+    } else if (other) {
+      standaloneCandidate_ = false;
+    }
+  } else if (optionIsDown_) {
+    const bool candidate = standaloneCandidate_;
+    optionIsDown_ = false;
+    standaloneCandidate_ = false;
+    if (candidate && !other) taps_.trigger(onSingleTap, onDoubleTap, onTripleTap);
+  }
+}
+
+}  // namespace sorvane

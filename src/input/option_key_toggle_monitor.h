@@ -1,0 +1,40 @@
+// The Alt-key (Option) tap monitor: a bare tap of Alt on either side toggles dictation,
+// a double tap switches to English translation, a triple tap to the Morse cipher.
+//
+// A tap counts only when Alt was pressed and released with nothing else in between: any
+// other key, a mouse button or another modifier held with it cancels the tap. Taps are
+// counted with a 0.28 s window (see TapCounter). `start` subscribes to the keyboard
+// source for events everywhere, including our own windows. Lives on the main queue;
+// callbacks run there.
+#pragma once
+
+#include <functional>
+
+#include "input/keyboard_events.h"
+#include "input/tap_counter.h"
+
+namespace sorvane {
+
+class OptionKeyToggleMonitor {
+ public:
+  explicit OptionKeyToggleMonitor(Dispatcher& dispatcher);
+
+  // Subscribes to `source`; false (and no log line) when the source refuses.
+  bool start(KeyboardEventSource& source);
+  // The monitor's reaction to one event; public so the logic is testable without a source.
+  void handle(const KeyboardEvent& event);
+
+  std::function<void()> onSingleTap;
+  std::function<void()> onDoubleTap;
+  std::function<void()> onTripleTap;
+
+  static constexpr Milliseconds kTapWindow{280};
+
+ private:
+  TapCounter taps_;
+  bool optionIsDown_ = false;
+  bool standaloneCandidate_ = false;
+  Subscription subscription_;
+};
+
+}  // namespace sorvane
