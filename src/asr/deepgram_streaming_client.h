@@ -14,12 +14,11 @@
 
 #include <array>
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "asr/streaming_recognizer.h"
+#include "asr/realtime_recognizer_client.h"
 
 namespace sorvane {
 
@@ -50,30 +49,18 @@ struct DeepgramResult {
 // array of "UtteranceEnd"), an empty "alternatives", wrong types or invalid JSON.
 std::optional<DeepgramResult> parseDeepgramResult(std::string_view frame);
 
-class DeepgramStreamingClient final : public StreamingRecognizer {
+class DeepgramStreamingClient final : public RealtimeRecognizerClient {
  public:
   // The endpoint is `providers.deepgramListenURL` with the query items of the service;
   // the model is `providers.deepgramModel`.
   DeepgramStreamingClient(Dispatcher& dispatcher, WebSocketClient& sockets, std::string apiKey, int sampleRate,
                           const ProviderSettings& providers);
-  ~DeepgramStreamingClient() override;
-  DeepgramStreamingClient(const DeepgramStreamingClient&) = delete;
-  DeepgramStreamingClient& operator=(const DeepgramStreamingClient&) = delete;
 
   std::string_view providerName() const override { return deepgram::kProviderName; }
   int sampleRate() const override { return sampleRate_; }
-  void start(RecognitionHints hints) override;
-  void send(std::string linear16) override;
-  void finish(FinishCompletion completion) override;
-  void cancel() override;
-
-  std::string endpointURL() const;
-
-  struct State;  // deepgram_streaming_client.cpp
 
  private:
   int sampleRate_;
-  std::shared_ptr<State> state_;
 };
 
 }  // namespace sorvane

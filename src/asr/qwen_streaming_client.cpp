@@ -1,15 +1,13 @@
 #include "asr/qwen_streaming_client.h"
 
-#include <atomic>
 #include <optional>
 #include <vector>
 
+#include "asr/realtime_session.h"
 #include "asr/recognizer_support.h"
 #include "asr/transcript_merge.h"
 #include "core/base64.h"
 #include "core/config_folder.h"
-#include "core/dispatch.h"
-#include "core/log.h"
 #include "core/recognition_hints.h"
 #include "core/unicode_text.h"
 #include "net/web_socket.h"
@@ -34,25 +32,16 @@ QwenServerEvent parseQwenServerEvent(std::string_view frame) {
   return event;
 }
 
-struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
-  State(Dispatcher& d, WebSocketClient& s, std::string key, std::string url, std::string m)
-      : dispatcher(d),
-        sockets(s),
-        stateQueue(d.queue(qwen::kStateQueue)),
-        sendQueue(d.queue(qwen::kSendQueue)),
-        apiKey(std::move(key)),
-        endpoint(std::move(url)),
+namespace {
+
+class QwenSession final : public RealtimeSession {
+ public:
+  QwenSession(Dispatcher& d, WebSocketClient& s, std::string key, std::string url, std::string m)
+      : RealtimeSession(d, s, qwen::kStateQueue, qwen::kSendQueue, std::move(key), std::move(url)),
         model(std::move(m)) {}
 
   // ---- helpers ----
-  void log(std::string_view message) const { appLog(redactSecret(message, apiKey)); }
-  void mark(std::string_view name) const {
-    if (onMark) onMark(name);
-  }
-  void value(std::string_view key, const Json& v) const {
-    if (onValue) onValue(key, v);
-  }
-  std::weak_ptr<State> weak() { return weak_from_this(); }
+  std::weak_ptr<QwenSession> weak() { return std::static_pointer_cast<QwenSession>(weak_from_this().lock()); }
   // A task on the state queue that does nothing once the client is gone.
   template <typename F>
   Task onState(F f) {
@@ -67,9 +56,8 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
   }
 
   void sendJSON(Json message) {
-    if (!socket) return;
-    sendQueue.post([socket = socket, cancelled = cancelled, message = std::move(message)] {
-      if (!cancelled->load()) socket->sendText(wireJson(message));
+    onSocket([message = std::move(message)](WebSocketConnection& connection) {
+      connection.sendText(wireJson(message));
     });
   }
 
@@ -79,55 +67,23 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
   }
 
   void sendAudio(std::string bytes) {
-    if (!socket) return;
-    sendQueue.post([socket = socket, cancelled = cancelled, bytes = std::move(bytes)] {
-      if (!cancelled->load()) socket->sendText(appendMessage(bytes));
+    onSocket([bytes = std::move(bytes)](WebSocketConnection& connection) {
+      connection.sendText(appendMessage(bytes));
     });
   }
 
   // The tail silence is the same message every turn.
   void sendTailSilence() {
     static const std::string message = appendMessage(std::string(qwen::kTailSilenceBytes, '\0'));
-    if (!socket) return;
-    sendQueue.post([socket = socket, cancelled = cancelled] {
-      if (!cancelled->load()) socket->sendText(message);
-    });
+    onSocket([](WebSocketConnection& connection) { connection.sendText(message); });
   }
 
   // ---- steps ----
-  void start(RecognitionHints h) {
+  void start(RecognitionHints h) override {
     hints = std::move(h);
-    if (!parseWebSocketURL(endpoint)) {
-      log("qwen invalid url");
-      return;
-    }
-    WebSocketEvents events;
-    events.onText = [weak = weak()](std::string text) {
-      if (auto self = weak.lock()) self->handleMessage(text);
-    };
-    // A binary frame is read as UTF-8 text too.
-    events.onBinary = events.onText;
-    events.onFailure = [weak = weak()](WebSocketFailure failure) {
-      auto self = weak.lock();
-      if (!self || self->cancelled->load()) return;
-      std::string line = "qwen receive error " + boundedForLog(failure.description, qwen::kMaxLoggedFrameChars);
-      if (failure.droppedFrames > 0) line += " droppedFrames=" + std::to_string(failure.droppedFrames);
-      self->log(line);
-      self->socket.reset();  // no reconnection within a turn; later sends are dropped quietly
-    };
-    events.onClose = [weak = weak()](int code, std::string reason) {
-      auto self = weak.lock();
-      if (!self || self->cancelled->load()) return;
-      self->log("qwen websocket closed code=" + std::to_string(code));
-      self->socket.reset();
-    };
-    WebSocketRequest request;
-    request.url = endpoint;
-    request.headers = {{"Authorization", "Bearer " + apiKey}};
-    request.timeout = qwen::kConnectTimeout;
-    socket = sockets.connect(std::move(request), stateQueue, std::move(events));
+    if (!openSocket({"qwen", "Bearer " + apiKey, qwen::kConnectTimeout, qwen::kMaxLoggedFrameChars})) return;
     value("qwenSessionUpdateDelayMs", qwen::kSessionUpdateDelay.count());
-    stateQueue.postAfter(qwen::kSessionUpdateDelay, onState([](State& s) { s.sendSessionUpdate(); }));
+    stateQueue.postAfter(qwen::kSessionUpdateDelay, onState([](QwenSession& s) { s.sendSessionUpdate(); }));
     log("qwen websocket started");
   }
 
@@ -152,7 +108,7 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
                 {"input_audio_transcription", transcription}}}});
     mark("qwenSessionUpdateSent");
     value("qwenSessionFlushDelayMs", qwen::kSessionFlushDelay.count());
-    stateQueue.postAfter(qwen::kSessionFlushDelay, onState([](State& s) { s.configure(); }));
+    stateQueue.postAfter(qwen::kSessionFlushDelay, onState([](QwenSession& s) { s.configure(); }));
   }
 
   // Releases the held audio itself, in order, before any later `send` can run.
@@ -168,7 +124,7 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
     log("qwen session configured flushedBuffers=" + std::to_string(buffered.size()));
   }
 
-  void send(std::string bytes) {
+  void send(std::string bytes) override {
     if (isFinishing || cancelled->load() || !socket || bytes.empty()) return;
     if (sessionConfigured) {
       sendAudio(std::move(bytes));
@@ -182,7 +138,7 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
     }
   }
 
-  void handleMessage(const std::string& frame) {
+  void handleMessage(const std::string& frame) override {
     if (cancelled->load()) return;
     const QwenServerEvent event = parseQwenServerEvent(frame);
     switch (event.kind) {
@@ -221,14 +177,10 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
       value("qwenPartialAfterFinishChars", text::graphemeCount(currentTranscript()));
       scheduleStableFinish();
     }
-    if (onTranscript) {
-      dispatcher.mainQueue().post([callback = onTranscript, text = currentTranscript(), completed] {
-        callback(text, completed);
-      });
-    }
+    postTranscript(currentTranscript(), completed);
   }
 
-  void finish(FinishCompletion completion) {
+  void finish(FinishCompletion completion) override {
     if (cancelled->load()) {
       deliver(std::move(completion));
       return;
@@ -260,20 +212,20 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
     value("qwenMaxFinalizeWaitMs", qwen::kMaxFinalizeWait.count());
     // Not through `send`: the finishing flag must not drop it, and it needs no session.
     sendTailSilence();
-    stateQueue.postAfter(qwen::kCommitDelay, onState([](State& s) {
+    stateQueue.postAfter(qwen::kCommitDelay, onState([](QwenSession& s) {
                            if (s.cancelled->load()) return;
                            s.mark("qwenCommitSent");
                            s.sendJSON({{"type", "input_audio_buffer.commit"}});
                            s.sendJSON({{"type", "session.finish"}});
                          }));
-    stateQueue.postAfter(qwen::kMaxFinalizeWait, onState([generation](State& s) {
+    stateQueue.postAfter(qwen::kMaxFinalizeWait, onState([generation](QwenSession& s) {
                            s.completeFinish("hard-timeout", generation, std::nullopt);
                          }));
   }
 
   void scheduleStableFinish() {
     const int generation = ++stableFinishGeneration;
-    stateQueue.postAfter(qwen::kStablePartialDelay, onState([generation](State& s) {
+    stateQueue.postAfter(qwen::kStablePartialDelay, onState([generation](QwenSession& s) {
                            s.completeFinish("stable-partial", std::nullopt, generation);
                          }));
   }
@@ -293,32 +245,9 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
   }
 
   void deliver(FinishCompletion completion) { deliver(std::move(completion), currentTranscript()); }
-  void deliver(FinishCompletion completion, std::string text) {
-    if (!completion) return;
-    dispatcher.mainQueue().post([completion = std::move(completion), text = std::move(text)] { completion(text); });
-  }
+  void deliver(FinishCompletion completion, std::string text) { deliverText(std::move(completion), std::move(text)); }
 
-  void cancel() {
-    cancelled->store(true);
-    if (socket) socket->close(kWebSocketCloseGoingAway);
-    socket.reset();
-  }
-
-  Dispatcher& dispatcher;
-  WebSocketClient& sockets;
-  SerialQueue& stateQueue;
-  SerialQueue& sendQueue;
-  const std::string apiKey;
-  const std::string endpoint;
   const std::string model;
-  TranscriptCallback onTranscript;
-  MarkCallback onMark;
-  ValueCallback onValue;
-
-  // Read by the send queue as well.
-  std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
-  // Shared with the send tasks in flight, so a cancel never pulls it from under them.
-  std::shared_ptr<WebSocketConnection> socket;
   RecognitionHints hints;
   std::string latestText;
   std::string finalText;
@@ -333,8 +262,6 @@ struct QwenStreamingClient::State : std::enable_shared_from_this<State> {
   std::vector<FinishCompletion> finishCompletions;
 };
 
-namespace {
-
 std::string realtimeEndpoint(const ProviderSettings& providers) {
   const std::string& base = providers.dashscopeRealtimeURL;
   return base + (base.find('?') == std::string::npos ? "?" : "&") + "model=" + providers.qwenRealtimeModel;
@@ -344,42 +271,7 @@ std::string realtimeEndpoint(const ProviderSettings& providers) {
 
 QwenStreamingClient::QwenStreamingClient(Dispatcher& dispatcher, WebSocketClient& sockets, std::string apiKey,
                                          const ProviderSettings& providers)
-    : state_(std::make_shared<State>(dispatcher, sockets, std::move(apiKey), realtimeEndpoint(providers),
-                                     providers.qwenRealtimeModel)) {}
-
-QwenStreamingClient::~QwenStreamingClient() {
-  // The state ends on its own queue, after everything already posted there.
-  state_->stateQueue.post([state = state_] { state->cancel(); });
-}
-
-std::string QwenStreamingClient::endpointURL() const { return state_->endpoint; }
-
-void QwenStreamingClient::start(RecognitionHints hints) {
-  state_->stateQueue.post([state = state_, hints = std::move(hints), onTranscript = onTranscript, onMark = onMark,
-                           onValue = onValue]() mutable {
-    state->onTranscript = std::move(onTranscript);
-    state->onMark = std::move(onMark);
-    state->onValue = std::move(onValue);
-    state->start(std::move(hints));
-  });
-}
-
-void QwenStreamingClient::send(std::string linear16) {
-  state_->stateQueue.post([weak = state_->weak(), bytes = std::move(linear16)]() mutable {
-    if (auto state = weak.lock()) state->send(std::move(bytes));
-  });
-}
-
-void QwenStreamingClient::finish(FinishCompletion completion) {
-  state_->stateQueue.post([weak = state_->weak(), completion = std::move(completion)]() mutable {
-    if (auto state = weak.lock()) state->finish(std::move(completion));
-  });
-}
-
-void QwenStreamingClient::cancel() {
-  state_->stateQueue.post([weak = state_->weak()] {
-    if (auto state = weak.lock()) state->cancel();
-  });
-}
+    : RealtimeRecognizerClient(std::make_shared<QwenSession>(dispatcher, sockets, std::move(apiKey),
+                                                             realtimeEndpoint(providers), providers.qwenRealtimeModel)) {}
 
 }  // namespace sorvane

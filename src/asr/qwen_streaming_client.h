@@ -23,11 +23,10 @@
 
 #include <chrono>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "asr/streaming_recognizer.h"
+#include "asr/realtime_recognizer_client.h"
 
 namespace sorvane {
 
@@ -63,30 +62,15 @@ struct QwenServerEvent {
 };
 QwenServerEvent parseQwenServerEvent(std::string_view frame);
 
-class QwenStreamingClient final : public StreamingRecognizer {
+class QwenStreamingClient final : public RealtimeRecognizerClient {
  public:
   // The endpoint is `providers.dashscopeRealtimeURL` with "?model=" and
   // `providers.qwenRealtimeModel`. `sockets` and `dispatcher` outlive the client.
   QwenStreamingClient(Dispatcher& dispatcher, WebSocketClient& sockets, std::string apiKey,
                       const ProviderSettings& providers);
-  ~QwenStreamingClient() override;
-  QwenStreamingClient(const QwenStreamingClient&) = delete;
-  QwenStreamingClient& operator=(const QwenStreamingClient&) = delete;
 
   std::string_view providerName() const override { return qwen::kProviderName; }
   int sampleRate() const override { return qwen::kSampleRate; }
-  void start(RecognitionHints hints) override;
-  void send(std::string linear16) override;
-  void finish(FinishCompletion completion) override;
-  void cancel() override;
-
-  // The URL `start` connects to.
-  std::string endpointURL() const;
-
-  struct State;  // qwen_streaming_client.cpp
-
- private:
-  std::shared_ptr<State> state_;
 };
 
 }  // namespace sorvane

@@ -128,15 +128,31 @@ class SpeechEngine {
  private:
   enum class Phase { idle, capturing, draining, finalising };
 
+  // The turn itself (speech_engine.cpp).
   void teardownTurn();
   void mark(const std::string& name);
   void value(const std::string& key, Json v);
-  void wireRecognizer(StreamingRecognizer& client, bool isQwen);
-  void handleTranscript(bool isQwen, const std::string& text, bool isFinal);
-  void handleOnDeviceResult(uint64_t turn, OnDeviceRecognitionResult result);
   void checkDrain(uint64_t turn, int64_t flushCutoffMs, std::chrono::steady_clock::time_point began,
                   std::function<void(std::string)> completion);
   void finishCapture(uint64_t turn, int64_t cutoffMs, std::function<void(std::string)> completion);
+
+  // Capture (speech_engine_capture.cpp): builds the turn's capture half and starts the
+  // input; then the resampler and the voice processor for the input's format (true when
+  // voice processing runs).
+  std::optional<SpeechEngineError> openCapture(uint64_t turn);
+  bool prepareConditioning(const AudioInputFormat& format, bool voiceProcessingWanted);
+
+  // Recognisers (speech_engine_recognizers.cpp).
+  void startOnDevice(uint64_t turn);
+  // The Qwen client when there is a DashScope key, else the Deepgram client.
+  void startRecognizers(uint64_t turn, const std::optional<std::string>& dashscopeKey,
+                        const std::optional<std::string>& deepgramKey, const AudioInputFormat& format,
+                        bool voiceProcessing);
+  void wireRecognizer(StreamingRecognizer& client, bool isQwen);
+  void handleTranscript(bool isQwen, const std::string& text, bool isFinal);
+  void handleOnDeviceResult(uint64_t turn, OnDeviceRecognitionResult result);
+  // After the input stopped: flushes the delay queue and finishes the recogniser.
+  void finalizeRecognizers(uint64_t turn, int64_t cutoffMs, std::function<void(std::string)> completion);
   void finishQwen(uint64_t turn, std::function<void(std::string)> completion);
   void finishStop(uint64_t turn, const std::function<void(std::string)>& completion);
   bool isCurrent(uint64_t turn) const { return turn == turnGeneration_ && phase_ != Phase::idle; }

@@ -1,0 +1,207 @@
+// The dashboard's settings page: the recogniser and language-model summary, the key
+// fields, the switch files, start at login and the folders.
+#include "ui/mirla_dashboard_window.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <array>
+#include <string_view>
+
+#include "core/log.h"
+#include "ui/autostart_entry.h"
+#include "ui/key_file_store.h"
+#include "ui/mirla_dashboard_widgets.h"
+#include "ui/provider_summary.h"
+
+namespace sorvane {
+
+using dashboard::header;
+using dashboard::plain;
+
+namespace {
+
+struct KeyRow {
+  std::string_view file;
+  const char* label;
+};
+constexpr std::array<KeyRow, 3> kKeyRows{{
+    {kDashScopeKeyFile, "DashScope（Qwen 识别与整理）"},
+    {kDeepSeekKeyFile, "DeepSeek（整理）"},
+    {kDeepgramKeyFile, "Deepgram（备用识别）"},
+}};
+
+struct SwitchRow {
+  std::string_view file;
+  const char* label;
+};
+constexpr std::array<SwitchRow, 3> kSwitchRows{{
+    {kVoiceProcessingSwitch, "录音降噪与增益（enable-voice-processing-io）"},
+    {kFfmpegSpeechNormSwitch, "ffmpeg 语音规整（enable-ffmpeg-speechnorm）"},
+    {kQwenCorpusHintSwitch, "把词典作为 Qwen 识别提示（enable-qwen-corpus-hint）"},
+}};
+
+// The autostart entry runs the executable running now, by its absolute path, so the one
+// the user turned the box on in starts at login: /usr/bin/sorvane for a package, the
+// binary in a build folder for a developer's build (no PATH lookup picking another copy).
+// The bare name, looked up on PATH at login, is the fallback when the running file is not
+// there any more (a package upgrade replaced it: the link then reads "... (deleted)").
+std::string startAtLoginProgram() {
+  const QString path = QCoreApplication::applicationFilePath();
+  if (!path.startsWith(QLatin1Char('/')) || !QFileInfo(path).isExecutable()) return "sorvane";
+  return path.toStdString();
+}
+
+std::string folderOf(const std::string& filePath) {
+  const auto slash = filePath.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : filePath.substr(0, slash);
+}
+
+}  // namespace
+
+QWidget* MirlaDashboardWindow::buildSettings() {
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* page = new QWidget(scroll);
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(28, 24, 28, 24);
+  layout->setSpacing(10);
+  layout->addWidget(header(QStringLiteral("设置"), page));
+  layout->addWidget(plain(QStringLiteral("下一次说话会用到"), page, 14, true));
+  providerSummary_ = plain(QString(), page, 13);
+  providerSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(providerSummary_);
+  desktopNotice_ = plain(QString(), page, 13);
+  desktopNotice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  desktopNotice_->setVisible(false);
+  layout->addWidget(desktopNotice_);
+
+  layout->addSpacing(8);
+  layout->addWidget(plain(QStringLiteral("API 密钥（保存在 ") + QString::fromStdString(services_.config.folder()) +
+                              QStringLiteral("，仅本人可读）"),
+                          page, 14, true));
+  auto* keys = new QGridLayout();
+  for (std::size_t i = 0; i < kKeyRows.size(); ++i) {
+    auto* input = new QLineEdit(page);
+    input->setEchoMode(QLineEdit::Password);
+    input->setObjectName(QString::fromUtf8(kKeyRows[i].file.data(), static_cast<qsizetype>(kKeyRows[i].file.size())));
+    auto* save = new QPushButton(QStringLiteral("保存"), page);
+    auto* status = plain(QString(), page, 12);
+    keys->addWidget(plain(QString::fromUtf8(kKeyRows[i].label), page), static_cast<int>(i) * 2, 0);
+    keys->addWidget(input, static_cast<int>(i) * 2, 1);
+    keys->addWidget(save, static_cast<int>(i) * 2, 2);
+    keys->addWidget(status, static_cast<int>(i) * 2 + 1, 1, 1, 2);
+    keyInputs_.push_back(input);
+    keySaves_.push_back(save);
+    keyStatuses_.push_back(status);
+    const int index = static_cast<int>(i);
+    QObject::connect(save, &QPushButton::clicked, this, [this, index] { saveKey(index); });
+    QObject::connect(input, &QLineEdit::returnPressed, this, [this, index] { saveKey(index); });
+  }
+  keys->setColumnStretch(1, 1);
+  layout->addLayout(keys);
+
+  layout->addSpacing(8);
+  layout->addWidget(plain(QStringLiteral("开关"), page, 14, true));
+  for (const SwitchRow& row : kSwitchRows) {
+    auto* box = new QCheckBox(QString::fromUtf8(row.label), page);
+    switches_.push_back(box);
+    layout->addWidget(box);
+    QObject::connect(box, &QCheckBox::toggled, this, [this, file = row.file](bool on) {
+      if (!setSwitchFile(services_.config.folder(), file, on)) {
+        appLog("switch file not changed name=" + std::string(file));
+      }
+      refreshSettings();
+    });
+  }
+
+  auto* startRow = new QHBoxLayout();
+  startAtLogin_ = new QCheckBox(QStringLiteral("登录时启动，只进托盘（autostart/sorvane.desktop）"), page);
+  startAtLogin_->setToolTip(QString::fromStdString(autostartEntryPath(services_.paths)));
+  startAtLoginStatus_ = plain(QString(), page, 12);
+  startRow->addWidget(startAtLogin_);
+  startRow->addWidget(startAtLoginStatus_, 1);
+  layout->addLayout(startRow);
+  QObject::connect(startAtLogin_, &QCheckBox::toggled, this, [this](bool on) { startAtLoginToggled(on); });
+
+  layout->addSpacing(8);
+  layout->addWidget(plain(QStringLiteral("文件夹"), page, 14, true));
+  const std::pair<const char*, std::string> folders[] = {
+      {"日志", folderOf(services_.paths.logPath)},
+      {"数据", services_.paths.dataFolder},
+      {"指标", services_.paths.metricsFolder},
+  };
+  auto* folderGrid = new QGridLayout();
+  int row = 0;
+  for (const auto& [label, path] : folders) {
+    folderGrid->addWidget(plain(QString::fromUtf8(label), page), row, 0);
+    auto* pathLabel = plain(QString::fromStdString(path), page, 12);
+    pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    folderGrid->addWidget(pathLabel, row, 1);
+    auto* open = new QPushButton(QStringLiteral("打开"), page);
+    QObject::connect(open, &QPushButton::clicked, this, [this, path = path] {
+      if (services_.openFolder) services_.openFolder(path);
+    });
+    folderGrid->addWidget(open, row, 2);
+    ++row;
+  }
+  folderGrid->setColumnStretch(1, 1);
+  layout->addLayout(folderGrid);
+  layout->addStretch(1);
+  scroll->setWidget(page);
+  return scroll;
+}
+
+void MirlaDashboardWindow::refreshSettings() {
+  const ProviderChoice choice = describeProviderChoice(services_.config, services_.providers);
+  providerSummary_->setText(QStringLiteral("识别：") + QString::fromStdString(choice.recogniser) + QStringLiteral("\n") +
+                            QString::fromStdString(choice.recogniserReason) + QStringLiteral("\n\n整理：") +
+                            QString::fromStdString(choice.languageModel) + QStringLiteral("\n") +
+                            QString::fromStdString(choice.languageModelReason));
+  for (std::size_t i = 0; i < kKeyRows.size(); ++i) {
+    const auto key = services_.config.key(kKeyRows[i].file);
+    keyInputs_[i]->setPlaceholderText(key ? QString::fromStdString(maskedKey(*key)) : QStringLiteral("粘贴密钥"));
+  }
+  for (std::size_t i = 0; i < kSwitchRows.size(); ++i) {
+    const QSignalBlocker block(switches_[i]);
+    switches_[i]->setChecked(services_.config.isEnabled(kSwitchRows[i].file));
+  }
+  // Read each time: the entry may have been removed or written outside the app.
+  const QSignalBlocker block(startAtLogin_);
+  startAtLogin_->setChecked(isStartAtLoginEnabled(services_.paths));
+  startAtLoginStatus_->clear();
+}
+
+void MirlaDashboardWindow::startAtLoginToggled(bool on) {
+  const std::string failure = setStartAtLogin(services_.paths, on, startAtLoginProgram());
+  // The box goes back to what is on disk, so a failed write never shows as done.
+  refreshSettings();
+  if (!failure.empty()) startAtLoginStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));
+}
+
+void MirlaDashboardWindow::saveKey(int index) {
+  const auto i = static_cast<std::size_t>(index);
+  const std::string pasted = keyInputs_[i]->text().toStdString();
+  const KeyWriteResult result = writeKeyFile(services_.config.folder(), kKeyRows[i].file, pasted);
+  // The field never keeps the key: after a save only the masked form remains.
+  if (result == KeyWriteResult::saved) keyInputs_[i]->clear();
+  keyStatuses_[i]->setText(QString::fromStdString(keyWriteStatus(result)));
+  refreshSettings();
+}
+
+void MirlaDashboardWindow::setDesktopNotice(const std::optional<std::string>& text) {
+  desktopNotice_->setText(text ? QString::fromStdString(*text) : QString());
+  desktopNotice_->setVisible(text.has_value());
+}
+
+}  // namespace sorvane
