@@ -3,9 +3,10 @@
 //
 // Needs an X server and an AT-SPI bus with the fixture window, so it is run by hand, not
 // in CI (see docs/context_collector.md):
-//   tests/platform/atspi_session.sh tests/platform/fixtures/atspi_gtk_fixture.py \
-//       build/<dir>/tests/platform/sorvane_atspi_qt_fixture \
+//   tests/platform/atspi_session.sh tests/platform/fixtures/atspi_gtk_fixture.py
+//       build/<dir>/tests/platform/sorvane_atspi_qt_fixture
 //       build/<dir>/bench/bench_context_collector_bench
+// (one command line: the script, then its three arguments).
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
