@@ -30,21 +30,18 @@ using dashboard::plain;
 
 namespace {
 
-struct KeyRow {
+// A file in the configuration folder and the label of its row: a key file or a switch.
+struct FileRow {
   std::string_view file;
   const char* label;
 };
-constexpr std::array<KeyRow, 3> kKeyRows{{
+constexpr std::array<FileRow, 3> kKeyRows{{
     {kDashScopeKeyFile, "DashScope（Qwen 识别与整理）"},
     {kDeepSeekKeyFile, "DeepSeek（整理）"},
     {kDeepgramKeyFile, "Deepgram（备用识别）"},
 }};
 
-struct SwitchRow {
-  std::string_view file;
-  const char* label;
-};
-constexpr std::array<SwitchRow, 3> kSwitchRows{{
+constexpr std::array<FileRow, 3> kSwitchRows{{
     {kVoiceProcessingSwitch, "录音降噪与增益（enable-voice-processing-io）"},
     {kFfmpegSpeechNormSwitch, "ffmpeg 语音规整（enable-ffmpeg-speechnorm）"},
     {kQwenCorpusHintSwitch, "把词典作为 Qwen 识别提示（enable-qwen-corpus-hint）"},
@@ -113,7 +110,7 @@ QWidget* MirlaDashboardWindow::buildSettings() {
 
   layout->addSpacing(8);
   layout->addWidget(plain(QStringLiteral("开关"), page, 14, true));
-  for (const SwitchRow& row : kSwitchRows) {
+  for (const FileRow& row : kSwitchRows) {
     auto* box = new QCheckBox(QString::fromUtf8(row.label), page);
     switches_.push_back(box);
     layout->addWidget(box);
