@@ -10,6 +10,7 @@
 
 #include "context/input_context_limits.h"
 #include "context/url_host.h"
+#include "context/visible_text.h"
 #include "core/regex.h"
 #include "core/unicode_text.h"
 
@@ -370,13 +371,8 @@ InputContext InputContext::synthetic(const std::optional<Json>& from) {
     context.*field = clean(jsonString(object, key));
   }
 
-  static const RuleTable kVisibleTextRules{std::array<ReplaceRule, 3>{{
-      {"\\r\\n", "\n"},
-      {"[\\t ]+", " "},
-      {"\\n{3,}", "\n\n"},
-  }}};
   if (auto visible = jsonString(object, "visibleText")) {
-    context.visibleText = truncateTail(text::trim(kVisibleTextRules.apply(*visible)), kVisibleTextLimit);
+    context.visibleText = truncateTail(normalizeVisibleText(*visible), kVisibleTextLimit);
   }
 
   context.focusedValueSettable = jsonBool(object, "focusedValueSettable").value_or(false);
