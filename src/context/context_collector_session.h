@@ -19,13 +19,14 @@
 #include "context/accessibility.h"
 #include "context/context_collector.h"
 #include "context/input_context.h"
+#include "context/input_context_limits.h"
 #include "core/clock.h"
 #include "core/unicode_text.h"
 
 namespace sorvane::collector_detail {
 
-// The visible text a collection keeps (its end).
-inline constexpr std::size_t kVisibleTextLimit = 3600;
+// The visible text a collection keeps (its end) is the input context's own limit.
+using context_limits::kVisibleTextLimit;
 
 // One collection: the port behind the time budget, and the steps of a collection.
 class Session {
