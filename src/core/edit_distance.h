@@ -36,11 +36,6 @@ std::size_t editDistance(const std::vector<T>& a, const std::vector<T>& b) {
   return editDistance(std::span<const T>(a), std::span<const T>(b));
 }
 
-namespace text {
-// The extended grapheme clusters of a UTF-8 text, in order.
-std::vector<std::string> graphemeClusters(std::string_view utf8);
-}  // namespace text
-
 // The distance between two texts counted in characters (grapheme clusters).
 std::size_t characterEditDistance(std::string_view a, std::string_view b);
 

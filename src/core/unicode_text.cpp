@@ -41,19 +41,36 @@ bool allSingletonClusters(const icu::UnicodeString& text) {
   return true;
 }
 
+// Calls `visit(end)` with the UTF-16 offset at the end of each grapheme cluster, in
+// order, until it returns false. `visit` must not use the grapheme helpers itself: the
+// per-thread break iterator is in use meanwhile.
+template <typename Visit>
+void visitClusterEnds(const icu::UnicodeString& text, Visit visit) {
+  if (allSingletonClusters(text)) {
+    for (int32_t end = 1; end <= text.length(); ++end) {
+      if (!visit(end)) return;
+    }
+    return;
+  }
+  icu::BreakIterator& it = characterIterator();
+  it.setText(text);
+  it.first();
+  for (int32_t end = it.next(); end != icu::BreakIterator::DONE; end = it.next()) {
+    if (!visit(end)) return;
+  }
+}
+
 // UTF-16 offset after the first `count` grapheme clusters.
 int32_t boundaryAfter(const icu::UnicodeString& text, std::size_t count) {
   if (count == 0) return 0;
-  if (allSingletonClusters(text)) return static_cast<int32_t>(std::min<std::size_t>(count, text.length()));
-  icu::BreakIterator& it = characterIterator();
-  it.setText(text);
-  int32_t pos = it.first();
-  for (std::size_t i = 0; i < count; ++i) {
-    int32_t next = it.next();
-    if (next == icu::BreakIterator::DONE) return text.length();
-    pos = next;
-  }
-  return pos;
+  int32_t boundary = text.length();
+  std::size_t seen = 0;
+  visitClusterEnds(text, [&](int32_t end) {
+    if (++seen < count) return true;
+    boundary = end;
+    return false;
+  });
+  return boundary;
 }
 
 bool inSet(UChar32 c, std::u32string_view set) {
@@ -73,13 +90,11 @@ std::string toUtf8(const icu::UnicodeString& text) {
 }
 
 std::size_t graphemeCount(const icu::UnicodeString& text) {
-  if (text.isEmpty()) return 0;
-  if (allSingletonClusters(text)) return static_cast<std::size_t>(text.length());
-  icu::BreakIterator& it = characterIterator();
-  it.setText(text);
   std::size_t count = 0;
-  it.first();
-  while (it.next() != icu::BreakIterator::DONE) ++count;
+  visitClusterEnds(text, [&](int32_t) {
+    ++count;
+    return true;
+  });
   return count;
 }
 
@@ -95,6 +110,18 @@ std::size_t graphemeCount(std::string_view utf8) {
     ++count;
   }
   return count;
+}
+
+std::vector<std::string> graphemeClusters(std::string_view utf8) {
+  std::vector<std::string> clusters;
+  const icu::UnicodeString text = toUnicode(utf8);
+  int32_t start = 0;
+  visitClusterEnds(text, [&](int32_t end) {
+    clusters.push_back(toUtf8(text.tempSubStringBetween(start, end)));
+    start = end;
+    return true;
+  });
+  return clusters;
 }
 
 std::string graphemePrefix(std::string_view utf8, std::size_t count) {

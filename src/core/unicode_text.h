@@ -29,6 +29,8 @@ std::string toUtf8(const icu::UnicodeString& text);
 std::size_t graphemeCount(std::string_view utf8);
 std::size_t graphemeCount(const icu::UnicodeString& text);
 inline std::size_t graphemeCount(const char* utf8) { return graphemeCount(std::string_view(utf8)); }
+// The clusters themselves, in order (none for an empty text).
+std::vector<std::string> graphemeClusters(std::string_view utf8);
 // The first / last `count` characters (the whole text when it is shorter).
 std::string graphemePrefix(std::string_view utf8, std::size_t count);
 std::string graphemeSuffix(std::string_view utf8, std::size_t count);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <set>
 
-#include "core/edit_distance.h"
 #include "core/regex.h"
 #include "core/unicode_text.h"
 

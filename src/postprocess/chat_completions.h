@@ -19,7 +19,6 @@
 
 namespace sorvane {
 
-inline constexpr std::string_view kDeepSeekChatModel = "deepseek-chat";
 inline constexpr std::string_view kQwenChatModel = "qwen-plus";
 inline constexpr std::string_view kDeepSeekChatPath = "/chat/completions";
 inline constexpr std::string_view kQwenChatPath = "/compatible-mode/v1/chat/completions";

@@ -6,7 +6,6 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "core/edit_distance.h"
 #include "core/unicode_text.h"
 #include "postprocess/text_normalizer.h"
 

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <span>
 
+#include "core/atomic_file.h"
 #include "core/config_folder.h"
 #include "core/log.h"
 #include "core/unicode_text.h"
-#include "core/uuid.h"
 
 namespace sorvane {
 namespace {
@@ -27,16 +27,6 @@ bool ensureFolder(const std::string& folder) {
 }
 
 std::string pathIn(const std::string& folder, std::string_view name) { return folder + "/" + std::string(name); }
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -63,18 +53,9 @@ KeyWriteResult writeKeyFile(const std::string& configFolder, std::string_view fi
     appLog("key file not saved name=" + std::string(fileName) + " reason=config-folder-unusable");
     return KeyWriteResult::failed;
   }
-  const std::string target = pathIn(configFolder, fileName);
-  const std::string temporary = target + ".tmp-" + makeUuid();
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    appLog("key file not saved name=" + std::string(fileName) + " reason=open-failed");
-    return KeyWriteResult::failed;
-  }
-  // The mode is set explicitly: a umask must not widen or narrow it.
-  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, key) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  // The mode is set explicitly there: a umask must not widen or narrow it.
+  const std::string failure = writeFileAtomically(pathIn(configFolder, fileName), std::span<const char>(key), 0600);
+  if (!failure.empty()) {
     appLog("key file not saved name=" + std::string(fileName) + " reason=write-failed");
     return KeyWriteResult::failed;
   }

@@ -1,11 +1,11 @@
 // Writing the configuration folder's key and switch files from the settings section.
 //
-// A pasted key is trimmed and written whole to its key file with mode 0600 (a new file
-// renamed over the old one, so a reader never sees half a key); the folder is created
-// with mode 0700 when missing. The key is never logged and never shown back in full:
-// `maskedKey` keeps its length and last four characters. Only the three key files and
-// the three switch files of config_folder.h can be written. Main queue (blocking file
-// calls, small files).
+// A pasted key is trimmed and written whole to its key file with mode 0600 through
+// core/atomic_file (a new file renamed over the old one, so a reader never sees half a
+// key); the folder is created with mode 0700 when missing. The key is never logged and
+// never shown back in full: `maskedKey` keeps its length and last four characters. Only
+// the three key files and the three switch files of config_folder.h can be written. Main
+// queue (blocking file calls, small files).
 #pragma once
 
 #include <string>

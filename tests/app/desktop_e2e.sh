@@ -9,6 +9,7 @@
 # it exits with a clear message.
 set -euo pipefail
 app="$1"
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../support/desktop_session.sh"
 work="$(mktemp -d)"
 pids=()
 cleanup() {
@@ -17,22 +18,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {  # wait_for <seconds> <command...>
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -ge "$deadline" ] && return 1
-    sleep 0.1
-  done
-}
 fail() { echo "FAIL: $*"; exit 1; }
 
 # A temporary home with its own log: the test touches nothing outside $work.
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SORVANE_LOG_FILE="$work/home/sorvane.log"
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-log="$SORVANE_LOG_FILE"
+desktop_home "$work"
 
 # No display: a clear message and a non-zero status, not a crash.
 set +e
@@ -42,11 +31,7 @@ set -e
 [ "$status" -ne 0 ] && [ "$status" -lt 128 ] || fail "no-display exit status $status"
 grep -q "no desktop session" <<<"$message" || fail "no-display message: $message"
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+desktop_xvfb pids "$work" || fail "Xvfb did not start"
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
 pids+=($!)
 sleep 0.5
@@ -151,12 +136,7 @@ if command -v pulseaudio >/dev/null; then
   printf '%s' '{"dashscope":{"realtimeURL":"ws://127.0.0.1:9/realtime","baseURL":"http://127.0.0.1:9"}}' \
     >"$HOME/.sorvane/providers.json"
   echo e2e-key >"$HOME/.sorvane/dashscope-api-key"
-  printf '%s\n' "load-module module-native-protocol-unix" \
-    "load-module module-pipe-source source_name=testmic file=$work/mic.fifo format=s16le rate=16000 channels=1" \
-    "set-default-source testmic" "load-module module-null-sink" >"$work/pa.conf"
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit -F "$work/pa.conf" >"$work/pa.log" 2>&1 &
-  pids+=($!)
-  wait_for 10 test -p "$work/mic.fifo" || fail "PulseAudio did not start"
+  desktop_pulseaudio pids "$work" || fail "PulseAudio did not start"
   (while sleep 0.05; do head -c 1600 /dev/zero; done >"$work/mic.fifo") 2>/dev/null &
   pids+=($!)
   : >"$log"

@@ -16,19 +16,12 @@
 #   session_end              stops everything (also run on exit); with SORVANE_KEEP_LOG set
 #                            to a file, the app's log is copied there first
 # Needs: $app, $realtime_server, $llm_server, $fixtures (the folder of this file's fixtures).
+# Also brings in the desktop pieces of tests/support/desktop_session.sh (wait_for, ...).
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../support/desktop_session.sh"
 session_pids=()
 session_work=""
 
 fail() { echo "FAIL: $*"; [ -n "$session_work" ] && [ -f "$log" ] && { echo "--- app log"; tail -n 60 "$log"; }; exit 1; }
-
-wait_for() {  # wait_for <seconds> <command...>
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -ge "$deadline" ] && return 1
-    sleep 0.05
-  done
-}
 
 now_ms() { date +%s%3N; }
 
@@ -49,18 +42,13 @@ session_end() {
 session_begin() {
   session_work="$(mktemp -d)"
   trap session_end EXIT
-  export HOME="$session_work/home" XDG_RUNTIME_DIR="$session_work/run" SORVANE_LOG_FILE="$session_work/home/sorvane.log"
-  unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
-  mkdir -p "$HOME/.sorvane" "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  log="$SORVANE_LOG_FILE"
+  desktop_home "$session_work"
+  unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
+  mkdir -p "$HOME/.sorvane"
   history_file="$HOME/.local/share/Mirla/history.jsonl"
   metrics_file="$HOME/.local/state/Sorvane/turns.jsonl"
 
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$session_work/display" 2>/dev/null &
-  session_pids+=($!)
-  wait_for 10 test -s "$session_work/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n1 "$session_work/display")"
+  desktop_xvfb session_pids "$session_work" -noreset || fail "Xvfb did not start"
 
   # A D-Bus session and an accessibility bus of our own, with accessibility switched on,
   # so the app reads the GTK field the way it would on a desktop.
@@ -78,13 +66,7 @@ session_begin() {
   dbus-send --session --type=method_call --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
     string:org.a11y.Status string:IsEnabled variant:boolean:true
 
-  printf '%s\n' "load-module module-native-protocol-unix" \
-    "load-module module-pipe-source source_name=testmic file=$session_work/mic.fifo format=s16le rate=16000 channels=1" \
-    "set-default-source testmic" "load-module module-null-sink" >"$session_work/pa.conf"
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit -F "$session_work/pa.conf" \
-    >"$session_work/pa.log" 2>&1 &
-  session_pids+=($!)
-  wait_for 10 test -p "$session_work/mic.fifo" || fail "PulseAudio did not start"
+  desktop_pulseaudio session_pids "$session_work" || fail "PulseAudio did not start"
   mkfifo "$session_work/mic.commands"
   /usr/bin/python3 "$fixtures/mic_feeder.py" "$session_work/mic.fifo" <"$session_work/mic.commands" &
   session_pids+=($!)

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "core/json.h"
 #include "core/regex.h"
 #include "core/unicode_text.h"
@@ -19,6 +22,9 @@ TEST(UnicodeText, GraphemesCountUserPerceivedCharacters) {
   EXPECT_EQ(text::graphemeSuffix("你好", 5), "你好");
   EXPECT_EQ(text::graphemeSlice("a👍🏽bc", 1, 2), "👍🏽b");
   EXPECT_EQ(text::utf16Length("a😀"), 3u);
+  EXPECT_TRUE(text::graphemeClusters("").empty());
+  EXPECT_EQ(text::graphemeClusters("a👍🏽e\u0301\r\n林"),
+            (std::vector<std::string>{"a", "👍🏽", "e\u0301", "\r\n", "林"}));
 }
 
 TEST(UnicodeText, TrimCaseAndLiterals) {
@@ -158,6 +164,9 @@ TEST(UnicodeText, ShortcutAgreesWithBreakIterator) {
     EXPECT_EQ(text::graphemeCount(text::toUnicode(c.text)), c.count) << c.text;
     EXPECT_EQ(text::graphemeSuffix(c.text, c.count), c.text) << c.text;
     EXPECT_EQ(text::graphemePrefix(c.text, 1) + text::graphemeSuffix(c.text, c.count - 1), c.text) << c.text;
+    const std::vector<std::string> clusters = text::graphemeClusters(c.text);
+    EXPECT_EQ(clusters.size(), c.count) << c.text;
+    EXPECT_EQ(text::join(clusters, ""), c.text) << c.text;
   }
   EXPECT_EQ(text::graphemePrefix("〇\u302A字", 1), "〇\u302A");
 }

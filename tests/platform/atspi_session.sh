@@ -7,20 +7,15 @@ set -u
 gtk_fixture=$1
 qt_fixture=$2
 shift 2
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../support/desktop_session.sh"
 work=$(mktemp -d)
-trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; wait "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
+if ! desktop_xvfb pids "$work" -noreset; then
   echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1
 fi
-export DISPLAY=":$(head -n1 "$work/display")"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
+unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
 export HOME="$work" XDG_RUNTIME_DIR="$work" NO_AT_BRIDGE=0 GTK_A11Y=atspi
 export SORVANE_ATSPI_DESKTOP=1 SORVANE_ATSPI_GTK_FIXTURE="$gtk_fixture" SORVANE_ATSPI_QT_FIXTURE="$qt_fixture"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1

@@ -16,20 +16,18 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
-namespace sorvane::testing {
+#include "support/loopback_connection.h"
+#include "support/loopback_listener.h"
 
-using LoopbackHeaders = std::vector<std::pair<std::string, std::string>>;
+namespace sorvane::testing {
 
 struct LoopbackRequest {
   std::string method;
@@ -79,7 +77,7 @@ class LoopbackHttpServer {
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
   LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
   // "http://127.0.0.1:<port>" followed by `path` (which should start with "/").
   std::string url(std::string_view path = "/") const;
 
@@ -88,23 +86,12 @@ class LoopbackHttpServer {
   std::size_t requestCount() const;
 
  private:
-  void acceptLoop();
   void serveConnection(int socket);
-  // Waits up to `delay` (forever when negative); false when the server is stopping.
-  bool waitUnlessStopping(std::chrono::milliseconds delay);
-
-  int listenSocket_ = -1;
-  int wakePipe_[2] = {-1, -1};
-  uint16_t port_ = 0;
 
   mutable std::mutex mutex_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;
   Handler handler_;
   std::vector<LoopbackRequest> requests_;
-  std::vector<int> openSockets_;
-  std::list<std::thread> connectionThreads_;
-  std::thread acceptThread_;
+  LoopbackListener listener_;  // last: its threads use the members above
 };
 
 class RefusingLoopbackPort {

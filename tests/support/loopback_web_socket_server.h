@@ -12,17 +12,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
-#include "support/loopback_http_server.h"
+#include "support/loopback_connection.h"
+#include "support/loopback_listener.h"
 
 namespace sorvane::testing {
 
@@ -69,13 +67,12 @@ class LoopbackWebSocketServer {
  public:
   using Handlers = LoopbackWebSocketHandlers;
 
-
   explicit LoopbackWebSocketServer(Handlers handlers = {});
   ~LoopbackWebSocketServer();
   LoopbackWebSocketServer(const LoopbackWebSocketServer&) = delete;
   LoopbackWebSocketServer& operator=(const LoopbackWebSocketServer&) = delete;
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
   // "ws://127.0.0.1:<port>" followed by `path`.
   std::string url(std::string_view path = "/") const;
 
@@ -88,25 +85,14 @@ class LoopbackWebSocketServer {
 
  private:
   class Peer;
-  void acceptLoop();
   void serve(int socket, std::size_t index);
-  bool waitUnlessStopping(std::chrono::milliseconds delay);
 
   Handlers handlers_;
-  int listenSocket_ = -1;
-  int wakePipe_[2] = {-1, -1};
-  uint16_t port_ = 0;
-
   mutable std::mutex mutex_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;
   std::vector<WebSocketHandshake> handshakes_;
   std::vector<ReceivedWebSocketMessage> messages_;
   std::vector<int> closeCodes_;
-  std::vector<int> openSockets_;
-  std::list<std::thread> threads_;
-  std::thread acceptThread_;
-  std::size_t connectionCount_ = 0;
+  LoopbackListener listener_;  // last: its threads use the members above
 };
 
 // The Sec-WebSocket-Accept value for a client's key.

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/config_folder.h"
 #include "support/test_support.h"
@@ -39,6 +41,11 @@ TEST(KeyFileStore, WritesTrimmedKeyWithMode0600AndNeverLogsIt) {
   EXPECT_EQ(modeOf(folder + "/dashscope-api-key"), 0600u);
   EXPECT_EQ(maskedKey("sk-second-key-5678"), "已设置（18 位，末尾 …5678）");
   EXPECT_EQ(maskedKey("short"), "已设置（5 位）");
+
+  // The temporary files of both writes are gone: the folder holds the key file alone.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"dashscope-api-key"});
 }
 
 TEST(KeyFileStore, RefusesBlankMultilineAndUnknownFiles) {
