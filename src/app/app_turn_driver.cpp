@@ -9,6 +9,7 @@
 #include "turn/edit_observer.h"
 #include "input/hot_key_manager.h"
 #include "input/option_key_toggle_monitor.h"
+#include "input/tap_key.h"
 #include "turn/text_inserter.h"
 #include "app/turn_adapters.h"
 #include "turn/turn_controller.h"
@@ -144,7 +145,7 @@ struct AppTurnDriver::Parts {
         store(makeTurnStore(app.store())),
         feedback(makeTurnFeedbackAnalyzer(analyzer)),
         context(makeTurnContextSource(collector)),
-        option(dispatcher),
+        option(dispatcher, tapKeyFromFile(config.key(kTapKeyFile))),
         control(dispatcher),
         hotKeys(dispatcher, chordGrabber(wayland, backends)),
         notice(session) {

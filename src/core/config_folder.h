@@ -1,5 +1,5 @@
-// The per-user configuration folder (~/.sorvane): API key files, feature switch files
-// and the optional providers.json.
+// The per-user configuration folder (~/.sorvane): API key files, feature switch files,
+// the tap-key choice and the optional providers.json.
 //
 // Key files are read again at every use (the user may add or rotate a key while the app
 // runs): the whole file trimmed of white space and newlines is the key; a missing,
@@ -23,6 +23,8 @@ inline constexpr std::string_view kFfmpegSpeechNormSwitch = "enable-ffmpeg-speec
 inline constexpr std::string_view kQwenCorpusHintSwitch = "enable-qwen-corpus-hint";
 
 inline constexpr std::string_view kProvidersFile = "providers.json";
+// One word naming the dictation tap key (input/tap_key.h), read once at start.
+inline constexpr std::string_view kTapKeyFile = "tap-key";
 
 // Endpoints and models of the outside services.
 struct ProviderSettings {

@@ -7,7 +7,8 @@
 namespace sorvane {
 
 ControlStyleKeyMonitor::ControlStyleKeyMonitor(Dispatcher& dispatcher)
-    : taps_(dispatcher, kTapWindow,
+    : dispatcher_(dispatcher),
+      taps_(dispatcher, kTapWindow,
             {"left control tap ignored debounce", "left control key single tap", "left control key double tap",
              "left control key triple tap"}) {}
 
@@ -19,21 +20,41 @@ bool ControlStyleKeyMonitor::start(KeyboardEventSource& source) {
   return true;
 }
 
+void ControlStyleKeyMonitor::paletteHoldReached(uint64_t generation) {
+  if (generation != holdGeneration_ || !leftControlIsDown_ || paletteVisible_ || !allowed()) return;
+  paletteVisible_ = true;
+  preview(std::nullopt);
+  if (onModePaletteShow) onModePaletteShow();
+}
+
 bool ControlStyleKeyMonitor::handle(const KeyboardEvent& event) {
+  if (event.type == KeyboardEvent::Type::mouseDown) {
+    if (leftControlIsDown_) {
+      standaloneCandidate_ = false;
+      endPaletteGesture();
+    }
+    return false;
+  }
   if (event.type == KeyboardEvent::Type::modifierChanged) {
-    if (event.key != Key::leftControl) return false;
+    if (event.key != Key::leftControl) {
+      // Ctrl+Shift, Ctrl+Alt, ... are shortcuts too: no palette, but still a tap.
+      if (leftControlIsDown_) endPaletteGesture();
+      return false;
+    }
     const bool down = (event.modifiers & modifier::leftControl) != 0;
     if (down && !leftControlIsDown_) {
       leftControlIsDown_ = true;
       standaloneCandidate_ = true;
       pendingStyleDigit_.reset();
-      if (allowed() && !paletteVisible_) {
-        paletteVisible_ = true;
-        preview(std::nullopt);
-        if (onModePaletteShow) onModePaletteShow();
+      endPaletteGesture();
+      // Pressed while another modifier is held: a chord, never the palette.
+      if (event.modifiers == modifier::leftControl) {
+        dispatcher_.mainQueue().postAfter(
+            kPaletteHold, liveness_.guard([this, generation = holdGeneration_] { paletteHoldReached(generation); }));
       }
     } else if (!down && leftControlIsDown_) {
       leftControlIsDown_ = false;
+      endPaletteGesture();
       if (paletteVisible_) {
         paletteVisible_ = false;
         preview(std::nullopt);
@@ -52,7 +73,14 @@ bool ControlStyleKeyMonitor::handle(const KeyboardEvent& event) {
     }
     return false;
   }
-  if (event.type != KeyboardEvent::Type::keyDown || !leftControlIsDown_ || event.isRepeat) return false;
+  if (event.type != KeyboardEvent::Type::keyDown || !leftControlIsDown_) return false;
+  if (!paletteVisible_) {
+    // The application's shortcut (a repeat too: a key was held before Control).
+    endPaletteGesture();
+    if (!event.isRepeat) standaloneCandidate_ = false;
+    return false;
+  }
+  if (event.isRepeat) return false;
   standaloneCandidate_ = false;
   const std::optional<int> digit = event.styleDigit();
   if (!digit || !allowed()) return false;

@@ -1,10 +1,11 @@
 // Semantic keyboard and mouse events for the tap monitors, and the port that delivers them.
 //
 // The desktop adapter (XInput2 raw events on X11) turns key codes into the few keys the
-// tap logic cares about: Alt on either side (the Option key of the monitors), left and
-// right Control, Shift, Super, the level-3 shift (AltGr), the digits of the main row and
-// the keypad, Return, keypad Enter and Escape; every other key is `Key::other`. Key codes
-// never leave the adapter. Events are delivered on the main queue, in the order the X
+// tap logic cares about: Alt on either side (the Option key of the monitors; which side is
+// told by `rightAlt` and the side bits of the modifiers), left and right Control, Shift,
+// Super, the level-3 shift (AltGr), the digits of the main row and the keypad, Return,
+// keypad Enter and Escape; every other key is `Key::other`. Key codes never leave the
+// adapter. Events are delivered on the main queue, in the order the X
 // server reported them.
 //
 // Observers register through `KeyboardEventSource::observe` and get a `Subscription`
@@ -44,9 +45,13 @@ inline constexpr uint8_t rightControl = 1 << 2;
 inline constexpr uint8_t shift = 1 << 3;
 inline constexpr uint8_t super = 1 << 4;
 inline constexpr uint8_t level3Shift = 1 << 5;
+// Which Alt key is held. Each comes together with `alt`, which stays "either Alt" for the
+// observers that do not care about the side.
+inline constexpr uint8_t leftAlt = 1 << 6;
+inline constexpr uint8_t rightAlt = 1 << 7;
 }  // namespace modifier
 
-// The modifier bit of a modifier key, 0 for any other key.
+// The modifier bit of a modifier key, 0 for any other key (Alt without its side bit).
 constexpr uint8_t modifierBit(Key key) {
   switch (key) {
     case Key::alt: return modifier::alt;
@@ -57,6 +62,12 @@ constexpr uint8_t modifierBit(Key key) {
     case Key::level3Shift: return modifier::level3Shift;
     default: return 0;
   }
+}
+
+// The bits a held key adds to `KeyboardEvent::modifiers`: Alt with its side bit.
+constexpr uint8_t modifierBits(Key key, bool rightAlt) {
+  if (key == Key::alt) return modifier::alt | (rightAlt ? modifier::rightAlt : modifier::leftAlt);
+  return modifierBit(key);
 }
 
 struct KeyboardEvent {
@@ -70,6 +81,9 @@ struct KeyboardEvent {
   bool isRepeat = false;
   // The modifier keys held after this event.
   uint8_t modifiers = 0;
+  // For `Key::alt`: the right Alt key (where the layout makes it AltGr, the key is
+  // `level3Shift` on X11 instead).
+  bool rightAlt = false;
 
   // The style digit 1-8 this key selects (main row or keypad), if any.
   std::optional<int> styleDigit() const {

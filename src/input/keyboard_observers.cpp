@@ -5,7 +5,7 @@
 
 namespace sorvane {
 
-std::optional<KeyboardEvent> keyTransition(bool wasDown, bool press, Key key, int digit) {
+std::optional<KeyboardEvent> keyTransition(bool wasDown, bool press, Key key, int digit, bool rightAlt) {
   // Some injectors send a release for a key that was never pressed; it means nothing.
   if (!press && !wasDown) return std::nullopt;
   const bool repeat = press && wasDown;
@@ -13,6 +13,7 @@ std::optional<KeyboardEvent> keyTransition(bool wasDown, bool press, Key key, in
   event.key = key;
   event.digit = digit;
   event.isRepeat = repeat;
+  event.rightAlt = key == Key::alt && rightAlt;
   if (modifierBit(key)) {
     if (repeat) return std::nullopt;
     event.type = KeyboardEvent::Type::modifierChanged;

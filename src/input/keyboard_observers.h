@@ -5,8 +5,8 @@
 // a press while the key is down is an auto-repeat, a release of a key never seen pressed
 // means nothing, and a modifier's repeat is not delivered. The adapter keeps one `down`
 // flag per key code, passes the flag as it was before the record and sets it to `press`,
-// and fills in the modifiers held afterwards (which only it can compute: one keyboard on
-// X11, the union of all devices under evdev).
+// and fills in the modifiers held afterwards with `modifierBits` of each held key (which
+// only it can compute: one keyboard on X11, the union of all devices under evdev).
 //
 // `KeyboardObservers` holds the observers of one source. `add` returns the subscription
 // that removes its observer; `deliver` calls each in order of registration, skipping the
@@ -23,7 +23,8 @@
 
 namespace sorvane {
 
-std::optional<KeyboardEvent> keyTransition(bool wasDown, bool press, Key key, int digit);
+// `rightAlt` tells which Alt key it was (ignored for other keys).
+std::optional<KeyboardEvent> keyTransition(bool wasDown, bool press, Key key, int digit, bool rightAlt = false);
 
 class KeyboardObservers {
  public:

@@ -1,18 +1,14 @@
 #include "input/option_key_toggle_monitor.h"
 
+#include <string>
+
 #include "core/log.h"
 
 namespace sorvane {
-namespace {
 
-// Modifiers that make an Alt press something other than a bare tap.
-constexpr uint8_t kOtherModifiers = modifier::shift | modifier::leftControl | modifier::rightControl |
-                                    modifier::super | modifier::level3Shift;
-
-}  // namespace
-
-OptionKeyToggleMonitor::OptionKeyToggleMonitor(Dispatcher& dispatcher)
-    : taps_(dispatcher, kTapWindow,
+OptionKeyToggleMonitor::OptionKeyToggleMonitor(Dispatcher& dispatcher, TapKey tapKey)
+    : tapKey_(tapKey),
+      taps_(dispatcher, kTapWindow,
             {"option toggle ignored debounce", "option key single tap", "option key double tap",
              "option key triple tap"}) {}
 
@@ -20,7 +16,7 @@ bool OptionKeyToggleMonitor::start(KeyboardEventSource& source) {
   subscription_ = source.observe(KeyboardEventSource::Scope::everywhere,
                                  [this](const KeyboardEvent& event) { handle(event); });
   if (!subscription_) return false;
-  appLog("option key toggle monitor started");
+  appLog("option key toggle monitor started key=" + std::string(tapKeyWord(tapKey_)));
   return true;
 }
 
@@ -35,8 +31,8 @@ void OptionKeyToggleMonitor::handle(const KeyboardEvent& event) {
     case KeyboardEvent::Type::modifierChanged:
       break;
   }
-  const bool other = (event.modifiers & kOtherModifiers) != 0;
-  if (event.modifiers & modifier::alt) {
+  const bool other = otherModifiers(tapKey_, event.modifiers) != 0;
+  if (tapKeyHeld(tapKey_, event.modifiers)) {
     if (!optionIsDown_) {
       optionIsDown_ = true;
       standaloneCandidate_ = !other;

@@ -1,8 +1,9 @@
-// The Alt-key (Option) tap monitor: a bare tap of Alt on either side toggles dictation,
-// a double tap switches to English translation, a triple tap to the Morse cipher.
+// The tap-key (Option) monitor: a bare tap of the tap key (by default Alt on either side;
+// see tap_key.h) toggles dictation, a double tap switches to English translation, a triple
+// tap to the Morse cipher.
 //
-// A tap counts only when Alt was pressed and released with nothing else in between: any
-// other key, a mouse button or another modifier held with it cancels the tap. Taps are
+// A tap counts only when the key was pressed and released with nothing else in between:
+// any other key, a mouse button or another modifier held with it cancels the tap. Taps are
 // counted with a 0.28 s window (see TapCounter). `start` subscribes to the keyboard
 // source for events everywhere, including our own windows. Lives on the main queue;
 // callbacks run there.
@@ -11,13 +12,14 @@
 #include <functional>
 
 #include "input/keyboard_events.h"
+#include "input/tap_key.h"
 #include "input/tap_counter.h"
 
 namespace sorvane {
 
 class OptionKeyToggleMonitor {
  public:
-  explicit OptionKeyToggleMonitor(Dispatcher& dispatcher);
+  explicit OptionKeyToggleMonitor(Dispatcher& dispatcher, TapKey tapKey = kDefaultTapKey);
 
   // Subscribes to `source`; false (and no log line) when the source refuses.
   bool start(KeyboardEventSource& source);
@@ -28,9 +30,12 @@ class OptionKeyToggleMonitor {
   std::function<void()> onDoubleTap;
   std::function<void()> onTripleTap;
 
+  TapKey tapKey() const { return tapKey_; }
+
   static constexpr Milliseconds kTapWindow{280};
 
  private:
+  TapKey tapKey_;
   TapCounter taps_;
   bool optionIsDown_ = false;
   bool standaloneCandidate_ = false;

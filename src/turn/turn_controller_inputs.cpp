@@ -1,4 +1,4 @@
-// The turn controller's key handlers: Alt double and triple taps, the chords, the
+// The turn controller's key handlers: the tap key's double and triple taps, the chords, the
 // left-Control taps and the style palette, and their wiring to the monitors.
 #include "turn/turn_controller.h"
 

@@ -1,8 +1,10 @@
 // The dashboard's settings page: the recogniser and language-model summary, the key
-// fields, the switch files, start at login and the folders.
+// fields, the switch files, the tap key, start at login and the folders.
 #include "ui/mirla_dashboard_window.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFrame>
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -18,6 +21,7 @@
 #include <string_view>
 
 #include "core/log.h"
+#include "input/tap_key.h"
 #include "ui/autostart_entry.h"
 #include "ui/key_file_store.h"
 #include "ui/mirla_dashboard_widgets.h"
@@ -46,6 +50,27 @@ constexpr std::array<FileRow, 3> kSwitchRows{{
     {kFfmpegSpeechNormSwitch, "ffmpeg 语音规整（enable-ffmpeg-speechnorm）"},
     {kQwenCorpusHintSwitch, "把词典作为 Qwen 识别提示（enable-qwen-corpus-hint）"},
 }};
+
+// The labels of the tap-key choices, in the order of `kTapKeys`.
+constexpr std::array<const char*, kTapKeys.size()> kTapKeyLabels{
+    "任一 Alt 键（默认）",
+    "仅右 Alt 键",
+    "右 Ctrl 键",
+    "Super 键（Windows 徽标键）",
+};
+
+// Writes the tap-key word whole (a new file renamed over the old one); an empty string on
+// success, else what went wrong.
+std::string writeTapKeyFile(const std::string& configFolder, TapKey key) {
+  if (!QDir().mkpath(QString::fromStdString(configFolder))) return "无法创建配置文件夹";
+  QSaveFile file(QString::fromStdString(configFolder + "/" + std::string(kTapKeyFile)));
+  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
+  const std::string word = std::string(tapKeyWord(key)) + "\n";
+  if (file.write(word.data(), static_cast<qint64>(word.size())) != static_cast<qint64>(word.size()) || !file.commit()) {
+    return file.errorString().toStdString();
+  }
+  return {};
+}
 
 // The autostart entry runs the executable running now, by its absolute path, so the one
 // the user turned the box on in starts at login: /usr/bin/sorvane for a package, the
@@ -122,6 +147,23 @@ QWidget* MirlaDashboardWindow::buildSettings() {
     });
   }
 
+  layout->addSpacing(8);
+  layout->addWidget(plain(QStringLiteral("听写按键"), page, 14, true));
+  layout->addWidget(plain(QStringLiteral("单独轻按一下开始或结束听写，连按两下英文翻译，三下摩斯密码。"
+                                         "很多程序在单独按 Alt 时会把焦点移到菜单栏，这时可改用右 Alt、右 Ctrl 或 Super。"
+                                         "风格面板总在左 Ctrl：单独按住 0.4 秒出现，再按数字 1–8 选风格；"
+                                         "Ctrl+C、Ctrl+2 等快捷键不受影响。"),
+                          page, 12));
+  auto* tapRow = new QHBoxLayout();
+  tapKey_ = new QComboBox(page);
+  for (const char* label : kTapKeyLabels) tapKey_->addItem(QString::fromUtf8(label));
+  tapKey_->setToolTip(QString::fromStdString(services_.config.folder() + "/" + std::string(kTapKeyFile)));
+  tapKeyStatus_ = plain(QStringLiteral("更改在下次启动后生效"), page, 12);
+  tapRow->addWidget(tapKey_);
+  tapRow->addWidget(tapKeyStatus_, 1);
+  layout->addLayout(tapRow);
+  QObject::connect(tapKey_, &QComboBox::currentIndexChanged, this, [this](int index) { tapKeyChosen(index); });
+
   auto* startRow = new QHBoxLayout();
   startAtLogin_ = new QCheckBox(QStringLiteral("登录时启动，只进托盘（autostart/sorvane.desktop）"), page);
   startAtLogin_->setToolTip(QString::fromStdString(autostartEntryPath(services_.paths)));
@@ -173,6 +215,15 @@ void MirlaDashboardWindow::refreshSettings() {
     const QSignalBlocker block(switches_[i]);
     switches_[i]->setChecked(services_.config.isEnabled(kSwitchRows[i].file));
   }
+  {
+    // The file's word as the next start will read it; an unknown word there means the default.
+    const auto word = services_.config.key(kTapKeyFile);
+    const TapKey key = (word ? tapKeyFromWord(*word) : std::nullopt).value_or(kDefaultTapKey);
+    const QSignalBlocker blockTapKey(tapKey_);
+    for (std::size_t i = 0; i < kTapKeys.size(); ++i) {
+      if (kTapKeys[i] == key) tapKey_->setCurrentIndex(static_cast<int>(i));
+    }
+  }
   // Read each time: the entry may have been removed or written outside the app.
   const QSignalBlocker block(startAtLogin_);
   startAtLogin_->setChecked(isStartAtLoginEnabled(services_.paths));
@@ -184,6 +235,21 @@ void MirlaDashboardWindow::startAtLoginToggled(bool on) {
   // The box goes back to what is on disk, so a failed write never shows as done.
   refreshSettings();
   if (!failure.empty()) startAtLoginStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));
+}
+
+void MirlaDashboardWindow::tapKeyChosen(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kTapKeys.size()) return;
+  const TapKey key = kTapKeys[static_cast<std::size_t>(index)];
+  const std::string failure = writeTapKeyFile(services_.config.folder(), key);
+  if (failure.empty()) {
+    appLog("tap key chosen key=" + std::string(tapKeyWord(key)));
+    tapKeyStatus_->setText(QStringLiteral("已保存，下次启动后生效"));
+  } else {
+    appLog("tap key not changed key=" + std::string(tapKeyWord(key)));
+    tapKeyStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));
+  }
+  // The box goes back to what is on disk, so a failed write never shows as done.
+  refreshSettings();
 }
 
 void MirlaDashboardWindow::saveKey(int index) {

@@ -8,8 +8,8 @@
 //   账号  sign-in and sign-up on the product website (disabled when none is configured)
 //   设置  which recogniser and language model the next turn uses and why, the three key
 //         fields (written trimmed, mode 0600, never shown back in full), the three switch
-//         files, start at login (the autostart entry), and the log, data and metrics
-//         folders
+//         files, the dictation tap key (the "tap-key" file, used from the next start),
+//         start at login (the autostart entry), and the log, data and metrics folders
 //
 // `showWindowAndRefresh` (tray menu, a second launch, launch) brings it up, reloads every
 // section from the store and starts the update check. Everything from a record or a
@@ -29,6 +29,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -96,6 +97,9 @@ class MirlaDashboardWindow final : public QWidget {
   QPushButton& keySaveButton(int index) { return *keySaves_[static_cast<std::size_t>(index)]; }
   QLabel& keyStatus(int index) { return *keyStatuses_[static_cast<std::size_t>(index)]; }
   QCheckBox& switchBox(int index) { return *switches_[static_cast<std::size_t>(index)]; }
+  // The tap-key choices in the order of `kTapKeys`; its status line says when it applies.
+  QComboBox& tapKeyChoice() { return *tapKey_; }
+  QLabel& tapKeyStatus() { return *tapKeyStatus_; }
   QCheckBox& startAtLoginBox() { return *startAtLogin_; }
   // Empty unless the last toggle could not change the entry.
   QLabel& startAtLoginStatus() { return *startAtLoginStatus_; }
@@ -119,6 +123,7 @@ class MirlaDashboardWindow final : public QWidget {
   void refreshSettings();
   void saveKey(int index);
   void startAtLoginToggled(bool on);
+  void tapKeyChosen(int index);
 
   DashboardServices services_;
   MirlaDashboardSection selected_ = MirlaDashboardSection::overview;
@@ -146,6 +151,8 @@ class MirlaDashboardWindow final : public QWidget {
   std::vector<QPushButton*> keySaves_;
   std::vector<QLabel*> keyStatuses_;
   std::vector<QCheckBox*> switches_;
+  QComboBox* tapKey_ = nullptr;
+  QLabel* tapKeyStatus_ = nullptr;
   QCheckBox* startAtLogin_ = nullptr;
   QLabel* startAtLoginStatus_ = nullptr;
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);

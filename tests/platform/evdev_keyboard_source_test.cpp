@@ -81,18 +81,19 @@ struct Seen {
   int digit;
   bool repeat;
   uint8_t modifiers;
+  bool rightAlt = false;
   bool operator==(const Seen&) const = default;
 };
 std::ostream& operator<<(std::ostream& out, const Seen& s) {
   return out << "{type " << int(s.type) << " key " << int(s.key) << " digit " << s.digit << " repeat " << s.repeat
-             << " mods " << int(s.modifiers) << "}";
+             << " mods " << int(s.modifiers) << " right alt " << s.rightAlt << "}";
 }
 
 class EvdevSource : public ::testing::Test {
  protected:
   void SetUp() override {
     subscription = source.observe(KeyboardEventSource::Scope::everywhere, [this](const KeyboardEvent& e) {
-      seen.push_back({e.type, e.key, e.digit, e.isRepeat, e.modifiers});
+      seen.push_back({e.type, e.key, e.digit, e.isRepeat, e.modifiers, e.rightAlt});
     });
   }
   bool waitFor(size_t count) {
@@ -108,7 +109,8 @@ class EvdevSource : public ::testing::Test {
   Subscription subscription;
 };
 
-constexpr uint8_t kAlt = modifier::alt;
+constexpr uint8_t kAlt = modifier::alt | modifier::leftAlt;
+constexpr uint8_t kRightAlt = modifier::alt | modifier::rightAlt;
 constexpr uint8_t kCtrl = modifier::leftControl;
 
 TEST_F(EvdevSource, RecordedStreamsGiveTheSameEventsAsTheX11Source) {
@@ -120,8 +122,15 @@ TEST_F(EvdevSource, RecordedStreamsGiveTheSameEventsAsTheX11Source) {
   const std::vector<Case> cases = {
       {"left alt tap", tap(KEY_LEFTALT),
        {{Type::modifierChanged, Key::alt, -1, false, kAlt}, {Type::modifierChanged, Key::alt, -1, false, 0}}},
-      {"right alt tap is alt too", tap(KEY_RIGHTALT),
-       {{Type::modifierChanged, Key::alt, -1, false, kAlt}, {Type::modifierChanged, Key::alt, -1, false, 0}}},
+      {"right alt tap is alt too, told apart by its side", tap(KEY_RIGHTALT),
+       {{Type::modifierChanged, Key::alt, -1, false, kRightAlt, true},
+        {Type::modifierChanged, Key::alt, -1, false, 0, true}}},
+      {"both alt keys held: alt stays while either is down",
+       join({key(KEY_LEFTALT, 1), key(KEY_RIGHTALT, 1), key(KEY_LEFTALT, 0), key(KEY_RIGHTALT, 0)}),
+       {{Type::modifierChanged, Key::alt, -1, false, kAlt},
+        {Type::modifierChanged, Key::alt, -1, false, kAlt | kRightAlt, true},
+        {Type::modifierChanged, Key::alt, -1, false, kRightAlt},
+        {Type::modifierChanged, Key::alt, -1, false, 0, true}}},
       {"alt with a letter", join({key(KEY_LEFTALT, 1), tap(KEY_A), key(KEY_LEFTALT, 0)}),
        {{Type::modifierChanged, Key::alt, -1, false, kAlt},
         {Type::keyDown, Key::other, -1, false, kAlt},

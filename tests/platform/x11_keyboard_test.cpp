@@ -57,7 +57,7 @@ TEST_F(X11Keyboard, AltTapAndControlDoubleTapReachTheMonitorsOurOwnPasteDoesNot)
   xdotool({"key", "--delay", "150", "Control_L", "Control_L"});
   EXPECT_TRUE(waitUntil([&] { return controlDouble == 1; }, std::chrono::seconds(3)));
   EXPECT_EQ(controlSingle, 1);
-  EXPECT_EQ(palette, 2);
+  EXPECT_EQ(palette, 0);  // quick taps never show the palette
 
   // Our paste chord goes through the same XTest device as xdotool, and is still ours.
   platform::X11KeySynthesis keys(synthetic);
@@ -65,7 +65,7 @@ TEST_F(X11Keyboard, AltTapAndControlDoubleTapReachTheMonitorsOurOwnPasteDoesNot)
   ASSERT_TRUE(keys.sendPasteChord(PasteChord::controlV));
   ASSERT_TRUE(keys.sendPasteChord(PasteChord::controlShiftV));
   pause(400);
-  EXPECT_EQ(palette, 2) << "our own Control press showed the palette";
+  EXPECT_EQ(palette, 0) << "our own Control press showed the palette";
   EXPECT_EQ(controlSingle, 1);
   EXPECT_TRUE(synthetic->empty());
 

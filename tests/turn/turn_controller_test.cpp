@@ -482,10 +482,23 @@ TEST_F(TurnControllerTest, ModesDecideThePipelineAtStopTime) {
   EXPECT_EQ(metricsLines().back()["values"]["refineProfile"], "context-policy-v7-murmly-structured-morse_cipher");
   EXPECT_EQ(metricsLines().back()["values"]["llmRoute"], "local-morse-cipher");
 
-  // Hold left Control, press 3, release: a turn in the mouthpiece style; a digit while
-  // recording is refused.
+  // Ctrl+2 typed quickly is the application's: no palette, no turn, the digit not taken.
+  d.advance(1000ms);
+  const std::size_t eventsBefore = hud->events.size();
+  control.handle({KeyboardEvent::Type::modifierChanged, Key::leftControl, -1, false, modifier::leftControl});
+  d.advance(50ms);
+  EXPECT_FALSE(control.handle({KeyboardEvent::Type::keyDown, Key::digit, 2, false, modifier::leftControl}));
+  d.advance(ControlStyleKeyMonitor::kPaletteHold);
+  control.handle({KeyboardEvent::Type::modifierChanged, Key::leftControl, -1, false, 0});
+  d.runUntilIdle();
+  EXPECT_FALSE(controller->isRecording());
+  EXPECT_EQ(hud->events.size(), eventsBefore);
+
+  // Hold left Control alone until the palette shows, press 3, release: a turn in the
+  // mouthpiece style; a digit while recording is refused.
   d.advance(1000ms);
   control.handle({KeyboardEvent::Type::modifierChanged, Key::leftControl, -1, false, modifier::leftControl});
+  d.advance(ControlStyleKeyMonitor::kPaletteHold);
   EXPECT_EQ(hud->events.back(), "palette");
   EXPECT_TRUE(control.handle({KeyboardEvent::Type::keyDown, Key::digit, 3, false, modifier::leftControl}));
   EXPECT_EQ(hud->events.back(), "highlight style_mouthpiece");

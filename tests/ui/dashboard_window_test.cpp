@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -19,6 +20,7 @@
 
 #include "core/clock.h"
 #include "core/qt/qt_dispatcher.h"
+#include "input/tap_key.h"
 #include "learning/mirla_data_store.h"
 #include "net/qt/qt_http_client.h"
 #include "support/loopback_http_server.h"
@@ -204,6 +206,35 @@ TEST_F(DashboardTest, StartAtLoginBoxFollowsTheAutostartEntry) {
   // The next refresh starts clean.
   window.refresh();
   EXPECT_TRUE(status.text().isEmpty());
+}
+
+TEST_F(DashboardTest, TapKeyChoiceIsWrittenForTheNextStartAndFollowsTheFile) {
+  auto& window = open();
+  window.showSection(MirlaDashboardSection::settings);
+  QComboBox& choice = window.tapKeyChoice();
+  ASSERT_EQ(choice.count(), static_cast<int>(kTapKeys.size()));
+  EXPECT_EQ(choice.currentIndex(), 0);  // no file: either Alt
+  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("下次启动")));
+
+  choice.setCurrentIndex(2);
+  EXPECT_EQ(home_.read(".sorvane/tap-key"), "right-control\n");
+  EXPECT_EQ(tapKeyFromFile(ConfigFolder(paths_.configFolder).key(kTapKeyFile)), TapKey::rightControl);
+  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("下次启动")));
+
+  // Written outside the dashboard, or unreadable as a choice: shown as the next start reads it.
+  home_.write(".sorvane/tap-key", "Super\n");
+  window.refresh();
+  EXPECT_EQ(choice.currentIndex(), 3);
+  home_.write(".sorvane/tap-key", "hyper");
+  window.refresh();
+  EXPECT_EQ(choice.currentIndex(), 0);
+
+  // A folder where the file should be: the choice goes back to what is on disk and says why.
+  std::filesystem::remove(home_.file(".sorvane/tap-key"));
+  std::filesystem::create_directories(home_.file(".sorvane/tap-key"));
+  choice.setCurrentIndex(1);
+  EXPECT_EQ(choice.currentIndex(), 0);
+  EXPECT_TRUE(window.tapKeyStatus().text().startsWith(QStringLiteral("未能更改："))) << window.tapKeyStatus().text().toStdString();
 }
 
 // Renders the sections and the capsule to PNG files in "interface-pictures" under the

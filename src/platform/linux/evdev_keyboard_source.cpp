@@ -36,7 +36,8 @@ bool isMouseButton(uint16_t code) { return code >= BTN_LEFT && code <= BTN_TASK;
 
 EvdevMappedKey mapEvdevKey(uint16_t code) {
   switch (code) {
-    case KEY_LEFTALT: case KEY_RIGHTALT: return {Key::alt, -1};
+    case KEY_LEFTALT: return {Key::alt, -1};
+    case KEY_RIGHTALT: return {Key::alt, -1, true};
     case KEY_LEFTCTRL: return {Key::leftControl, -1};
     case KEY_RIGHTCTRL: return {Key::rightControl, -1};
     case KEY_LEFTSHIFT: case KEY_RIGHTSHIFT: return {Key::shift, -1};
@@ -187,7 +188,9 @@ uint8_t EvdevKeyboardSource::heldModifiers() const {
   uint8_t bits = 0;
   for (const auto& device : devices_) {
     for (uint16_t code : kModifierCodes) {
-      if (device->down[code]) bits |= modifierBit(mapEvdevKey(code).key);
+      if (!device->down[code]) continue;
+      const EvdevMappedKey mapped = mapEvdevKey(code);
+      bits |= modifierBits(mapped.key, mapped.rightAlt);
     }
   }
   return bits;
@@ -248,7 +251,7 @@ void EvdevKeyboardSource::handleKey(Device& device, uint16_t code, int32_t value
   const bool wasDown = device.down[code];
   device.down[code] = press;
   const EvdevMappedKey mapped = mapEvdevKey(code);
-  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit);
+  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit, mapped.rightAlt);
   if (!event) return;
   event->modifiers = heldModifiers();
   if (code == KEY_SPACE && event->type == KeyboardEvent::Type::keyDown && !event->isRepeat && spaceHandler_) {

@@ -38,10 +38,12 @@ namespace sorvane::platform {
 
 // The semantic key of a Linux key code (linux/input-event-codes.h). Codes are physical
 // positions, so the digits are the same on every layout (as the X11 source gets from the
-// shifted level on AZERTY), and the keypad digits do not depend on Num Lock.
+// shifted level on AZERTY), and the keypad digits do not depend on Num Lock. For the same
+// reason the right Alt key is Alt (`rightAlt`) even where the layout makes it AltGr.
 struct EvdevMappedKey {
   Key key = Key::other;
   int digit = -1;
+  bool rightAlt = false;
 };
 EvdevMappedKey mapEvdevKey(uint16_t code);
 

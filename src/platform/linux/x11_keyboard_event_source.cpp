@@ -86,7 +86,8 @@ namespace {
 X11KeyboardEventSource::Mapped classify(KeySym sym) {
   using M = X11KeyboardEventSource::Mapped;
   switch (sym) {
-    case XK_Alt_L: case XK_Alt_R: case XK_Meta_L: case XK_Meta_R: return M{Key::alt, -1};
+    case XK_Alt_L: case XK_Meta_L: return M{Key::alt, -1};
+    case XK_Alt_R: case XK_Meta_R: return M{Key::alt, -1, true};
     case XK_Control_L: return M{Key::leftControl, -1};
     case XK_Control_R: return M{Key::rightControl, -1};
     case XK_Shift_L: case XK_Shift_R: return M{Key::shift, -1};
@@ -121,7 +122,9 @@ X11KeyboardEventSource::Mapped X11KeyboardEventSource::map(unsigned keycode) {
 uint8_t X11KeyboardEventSource::heldModifiers() {
   uint8_t bits = 0;
   for (unsigned code = 0; code < down_.size(); ++code) {
-    if (down_[code]) bits |= modifierBit(map(code).key);
+    if (!down_[code]) continue;
+    const Mapped mapped = map(code);
+    bits |= modifierBits(mapped.key, mapped.rightAlt);
   }
   return bits;
 }
@@ -138,7 +141,7 @@ void X11KeyboardEventSource::handleRaw(int type, int sourceId, unsigned detail) 
   const bool wasDown = down_[detail];
   down_[detail] = press;
   const Mapped mapped = map(detail);
-  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit);
+  auto event = keyTransition(wasDown, press, mapped.key, mapped.digit, mapped.rightAlt);
   if (!event) return;
   event->modifiers = heldModifiers();
   deliver(*event);

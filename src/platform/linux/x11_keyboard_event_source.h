@@ -42,6 +42,7 @@ class X11KeyboardEventSource final : public KeyboardEventSource {
   struct Mapped {
     Key key = Key::other;
     int digit = -1;
+    bool rightAlt = false;
   };
 
  private:
