@@ -17,6 +17,8 @@ packages=(
   # desktop tests under a virtual X server with a tray host, a private D-Bus and AT-SPI bus
   xvfb xauth xdotool trayer x11-utils x11-xserver-utils xclip dbus dbus-x11 at-spi2-core
   python3-gi python3-dbus gir1.2-gtk-3.0
+  # a real xterm for the PRIMARY / Shift+Insert paste
+  xterm
   # audio tests: a private sound server with a pipe source, speech made with espeak-ng
   pulseaudio pulseaudio-utils espeak-ng sox
   # a CJK font, so the interface pictures and widget tests draw Chinese text

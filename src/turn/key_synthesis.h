@@ -10,7 +10,9 @@
 
 namespace sorvane {
 
-enum class PasteChord { controlV, controlShiftV };
+// Control+V for most windows, Control+Shift+V for terminals; Shift+Insert for xterm, where
+// Control+Shift+V types a literal ^V and Shift+Insert pastes the PRIMARY selection.
+enum class PasteChord { controlV, controlShiftV, shiftInsert };
 
 class KeySynthesis {
  public:

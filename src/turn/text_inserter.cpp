@@ -1,6 +1,8 @@
 #include "turn/text_inserter.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 
 #include "core/clock.h"
 #include "core/log.h"
@@ -11,14 +13,27 @@ namespace {
 
 // WM_CLASS names of terminal emulators, matched exactly; any class name containing
 // "terminal" (gnome-terminal, xfce4-terminal, io.elementary.terminal, ...) counts too.
-constexpr std::array<std::string_view, 24> kTerminalWindowClasses = {
-    "xterm",      "uxterm",   "konsole",      "kitty",        "alacritty",     "org.wezfurlong.wezterm",
-    "wezterm",    "tilix",    "terminator",   "urxvt",        "rxvt",          "st",
-    "st-256color", "foot",    "footclient",   "terminology",  "guake",         "yakuake",
-    "sakura",     "kgx",      "org.gnome.console", "ptyxis",  "org.gnome.ptyxis", "cool-retro-term"};
+constexpr std::array<std::string_view, 22> kTerminalWindowClasses = {
+    "konsole",    "kitty",     "alacritty",   "org.wezfurlong.wezterm", "wezterm",      "tilix",
+    "terminator", "urxvt",     "rxvt",        "st",           "st-256color",   "foot",
+    "footclient", "terminology", "guake",     "yakuake",      "sakura",        "kgx",
+    "org.gnome.console", "ptyxis", "org.gnome.ptyxis", "cool-retro-term"};
+
+// Terminals whose keyboard paste is Shift+Insert from PRIMARY: in xterm Control+Shift+V
+// types a literal ^V.
+constexpr std::array<std::string_view, 2> kShiftInsertWindowClasses = {"xterm", "uxterm"};
 
 const char* chordName(PasteChord chord) {
-  return chord == PasteChord::controlShiftV ? "control+shift+v" : "control+v";
+  switch (chord) {
+    case PasteChord::controlV: return "control+v";
+    case PasteChord::controlShiftV: return "control+shift+v";
+    case PasteChord::shiftInsert: return "shift+insert";
+  }
+  return "?";
+}
+
+bool isOneOf(const std::string& name, std::span<const std::string_view> names) {
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 }  // namespace
@@ -26,9 +41,9 @@ const char* chordName(PasteChord chord) {
 PasteChord pasteChordForWindowClasses(const std::vector<std::string>& classes) {
   for (const std::string& raw : classes) {
     const std::string name = text::toLower(raw);
-    if (name.find("terminal") != std::string::npos) return PasteChord::controlShiftV;
-    for (std::string_view terminal : kTerminalWindowClasses) {
-      if (name == terminal) return PasteChord::controlShiftV;
+    if (isOneOf(name, kShiftInsertWindowClasses)) return PasteChord::shiftInsert;
+    if (name.find("terminal") != std::string::npos || isOneOf(name, kTerminalWindowClasses)) {
+      return PasteChord::controlShiftV;
     }
   }
   return PasteChord::controlV;
@@ -47,6 +62,7 @@ void TextInserter::paste(const std::string& text, Completion completion) {
   }
 
   ClipboardSnapshot snapshot;
+  std::optional<Held> primary;
   bool tookOver = false;
   if (pending_) {
     // An earlier paste not yet fetched is not reported as done.
@@ -54,33 +70,36 @@ void TextInserter::paste(const std::string& text, Completion completion) {
     timer_.cancel();
     Pending previous = std::move(*pending_);
     pending_.reset();
-    if (clipboard_->ownsOffer(previous.offer)) {
+    if (clipboard_->ownsOffer(previous.clipboard.offer)) {
       // The clipboard still holds our earlier text: the user's data is the earlier snapshot.
-      snapshot = std::move(previous.snapshot);
+      snapshot = std::move(previous.clipboard.snapshot);
       tookOver = true;
       appLog("paste takes over pending restore formats=" + std::to_string(snapshot.formats.size()));
     } else {
-      snapshot = clipboard_->snapshot();
+      snapshot = clipboard_->snapshot(ClipboardSelection::clipboard);
     }
+    // PRIMARY the same way; it stays as it is until this paste restores it.
+    if (previous.primary && clipboard_->ownsOffer(previous.primary->offer)) primary = std::move(previous.primary);
   } else {
-    snapshot = clipboard_->snapshot();
+    snapshot = clipboard_->snapshot(ClipboardSelection::clipboard);
   }
   if (!snapshot.complete) {
     appLog("clipboard snapshot incomplete formats=" + std::to_string(snapshot.formats.size()));
   }
 
   const uint64_t serial = nextSerial_++;
-  const Clipboard::OfferId offer =
-      clipboard_->offerText(text, liveness_.guard([this, serial] { fetched(serial); }));
+  const Clipboard::OfferId offer = clipboard_->offerText(ClipboardSelection::clipboard, text,
+                                                         liveness_.guard([this, serial] { fetched(serial); }));
   if (offer == 0) {
     appLog("paste fell back reason=clipboard-not-set");
     // A taken-over snapshot belongs back on the clipboard our earlier text still holds.
-    if (tookOver && !snapshot.empty()) clipboard_->restore(snapshot);
+    if (tookOver && !snapshot.empty()) clipboard_->restore(ClipboardSelection::clipboard, snapshot);
+    if (primary) restore(ClipboardSelection::primary, *primary);
     if (completion) dispatcher_.mainQueue().post([completion] { completion(PasteOutcome::fellBack); });
     return;
   }
-  pending_ = Pending{serial, offer, std::move(snapshot), Phase::waitingForModifiers,
-                     dispatcher_.clock().monotonicNow(), std::move(completion)};
+  pending_ = Pending{serial,           text, Held{offer, std::move(snapshot)}, std::move(primary),
+                     Phase::waitingForModifiers, dispatcher_.clock().monotonicNow(), std::move(completion)};
   checkModifiers();
 }
 
@@ -99,23 +118,57 @@ void TextInserter::checkModifiers() {
 }
 
 void TextInserter::inject() {
-  if (!clipboard_->ownsOffer(pending_->offer)) {
+  if (!clipboard_->ownsOffer(pending_->clipboard.offer)) {
     // The clipboard is someone else's now: pasting would insert their data.
     appLog("paste fell back reason=clipboard-not-owned");
     report(PasteOutcome::fellBack);
+    if (pending_->primary) restore(ClipboardSelection::primary, *pending_->primary);
     pending_.reset();
     return;
   }
   const PasteChord chord = pasteChordForWindowClasses(keys_->focusedWindowClasses());
+  if (chord == PasteChord::shiftInsert && !holdPrimary()) {
+    fallBack("primary-not-owned");
+    return;
+  }
   if (!keys_->sendPasteChord(chord)) {
     fallBack("keys-not-sent");
     return;
   }
   appLog(std::string("paste keys sent chord=") + chordName(chord));
   pending_->phase = Phase::waitingForFetch;
-  timer_.start(dispatcher_.mainQueue(), kFetchLimit, liveness_.guard([this] {
+  timer_.start(dispatcher_.mainQueue(), kFetchLimit, liveness_.guard([this] { notFetchedInTime(); }));
+}
+
+bool TextInserter::holdPrimary() {
+  Pending& pending = *pending_;
+  std::optional<Held> earlier = std::move(pending.primary);
+  pending.primary.reset();
+  // PRIMARY still holding an earlier paste's text: the user's data is that paste's snapshot.
+  const bool carried = earlier && clipboard_->ownsOffer(earlier->offer);
+  ClipboardSnapshot snapshot =
+      carried ? std::move(earlier->snapshot) : clipboard_->snapshot(ClipboardSelection::primary);
+  const uint64_t serial = pending.serial;
+  const Clipboard::OfferId offer = clipboard_->offerText(ClipboardSelection::primary, pending.text,
+                                                         liveness_.guard([this, serial] { fetched(serial); }));
+  if (offer == 0) {
+    if (carried) pending.primary = Held{earlier->offer, std::move(snapshot)};
+    return false;
+  }
+  pending.primary = Held{offer, std::move(snapshot)};
+  return clipboard_->ownsOffer(offer);
+}
+
+void TextInserter::notFetchedInTime() {
+  if (!pending_ || pending_->phase != Phase::waitingForFetch) return;
+  appLog("paste fell back reason=not-fetched");
+  report(PasteOutcome::fellBack);
+  // The keys are out: a slow target may still read, and it must read our text, not the
+  // user's old clipboard. A fetch from here on restores 150 ms later; otherwise the bound.
+  timer_.start(dispatcher_.mainQueue(), kRestoreBound - kFetchLimit, liveness_.guard([this] {
     if (!pending_ || pending_->phase != Phase::waitingForFetch) return;
-    fallBack("not-fetched");
+    appLog("paste not fetched by the restore bound");
+    restoreNow();
   }));
 }
 
@@ -123,7 +176,7 @@ void TextInserter::fetched(uint64_t serial) {
   // Reads before the keys were sent (a clipboard manager, say) do not mean the target got it.
   if (!pending_ || pending_->serial != serial || pending_->phase != Phase::waitingForFetch) return;
   pending_->phase = Phase::fetched;
-  appLog("paste fetched by target");
+  appLog(pending_->completion ? "paste fetched by target" : "paste fetched by target after fallback");
   report(PasteOutcome::pasted);
   // Targets often read several formats in a row; the restore waits until they are done.
   timer_.start(dispatcher_.mainQueue(), kRestoreAfterFetch, liveness_.guard([this] { restoreNow(); }));
@@ -146,13 +199,20 @@ void TextInserter::restoreNow() {
   timer_.cancel();
   Pending pending = std::move(*pending_);
   pending_.reset();
-  if (pending.snapshot.empty()) {
-    appLog("clipboard restore skipped empty snapshot");
-  } else if (!clipboard_->ownsOffer(pending.offer)) {
-    appLog("clipboard restore skipped clipboard changed");
+  restore(ClipboardSelection::clipboard, pending.clipboard);
+  if (pending.primary) restore(ClipboardSelection::primary, *pending.primary);
+}
+
+void TextInserter::restore(ClipboardSelection selection, const Held& held) {
+  const bool main = selection == ClipboardSelection::clipboard;
+  const std::string name = main ? "clipboard" : "primary selection";
+  if (held.snapshot.empty()) {
+    appLog(name + " restore skipped empty snapshot");
+  } else if (!clipboard_->ownsOffer(held.offer)) {
+    appLog(name + (main ? " restore skipped clipboard changed" : " restore skipped selection changed"));
   } else {
-    clipboard_->restore(pending.snapshot);
-    appLog("clipboard restored formats=" + std::to_string(pending.snapshot.formats.size()));
+    clipboard_->restore(selection, held.snapshot);
+    appLog(name + " restored formats=" + std::to_string(held.snapshot.formats.size()));
   }
 }
 

@@ -4,19 +4,35 @@
 //
 // `paste` takes a snapshot of the clipboard, offers the text, waits (at most 0.5 s) until
 // the user has released their modifier keys, confirms that the clipboard is still ours,
-// picks the chord from the window focused at that moment (Control+Shift+V for terminals,
-// Control+V otherwise) and sends it. The snapshot is written back 150 ms after the target
-// fetched the text, or 0.8 s after the keys when it never did, and only while our offer
-// still owns the clipboard: a copy the user made meanwhile stays. An empty snapshot is not
-// restored (the dictated text stays on the clipboard).
+// picks the chord from the window focused at that moment (`pasteChordForWindowClasses`:
+// Control+Shift+V for terminals, Shift+Insert for xterm, Control+V otherwise) and sends
+// it. For Shift+Insert, which pastes the PRIMARY selection, PRIMARY is snapshotted and
+// offered our text too, just before the keys, and restored with the clipboard.
 //
-// A paste that starts while an earlier one is pending takes the earlier snapshot over
-// (when our offer still owns the clipboard) and cancels its restore, so the user's own
-// clipboard comes back at the end. The completion reports once, on the main queue:
-// `pasted` when the target fetched the text, `fellBack` when no keys were sent or the
-// text was never fetched (the caller shows the copy panel), `nothingToPaste` for empty
-// text. Quitting must call `finishPendingRestore` (the destructor does too) while the
-// event loop still runs, so a clipboard manager can take the restored data.
+// Once the keys are sent the target may read the text at any time, so the user's data
+// goes back only when it can no longer be pasted by mistake: 150 ms after the target
+// fetched the text (targets read several formats in a row), or, when it never did, at
+// `kRestoreBound` after the keys. Until then our text stays offered. Each selection is
+// written back only while our offer still owns it: a copy the user made meanwhile stays.
+// An empty snapshot is not restored (the dictated text stays on the clipboard).
+//
+// `kRestoreBound` is 3 s: a slow target (an office suite or an Electron application on a
+// busy machine) reads within a second or two of the keys, and a target that has not read
+// by then is a window that never will (a menu that took the focus, a non-text widget).
+// Much longer would keep the user's clipboard away while they move on and paste
+// elsewhere; shorter would hand the old clipboard, possibly a password, to a slow target.
+//
+// The completion reports once, on the main queue: `pasted` when the target fetched the
+// text within `kFetchLimit` (0.8 s) of the keys, `fellBack` when no keys were sent or
+// nothing was fetched by then (the caller shows the copy panel; a later fetch still only
+// moves the restore), `nothingToPaste` for empty text.
+//
+// A paste that starts while an earlier one is pending (fetched or not, before its restore)
+// takes the earlier snapshots over for each selection our offer still owns and cancels
+// the earlier restore, so the user's own data comes back at the end of the last paste.
+// Quitting must call `finishPendingRestore` (the destructor does too) while the event loop
+// still runs, so a clipboard manager can take the restored data: at quit the user's data
+// is restored at once, even before the bound, since afterwards nobody could restore it.
 //
 // Lives on the main queue.
 #pragma once
@@ -38,7 +54,8 @@ namespace sorvane {
 
 enum class PasteOutcome { pasted, fellBack, nothingToPaste };
 
-// The paste chord for a window with these class names: terminals take Control+Shift+V.
+// The paste chord for a window with these class names: xterm takes Shift+Insert, other
+// terminals Control+Shift+V, everything else Control+V.
 PasteChord pasteChordForWindowClasses(const std::vector<std::string>& classes);
 
 class TextInserter {
@@ -57,15 +74,22 @@ class TextInserter {
 
   static constexpr Milliseconds kModifierWaitLimit{500};
   static constexpr Milliseconds kModifierPollInterval{20};
-  static constexpr Milliseconds kFetchLimit{800};
+  static constexpr Milliseconds kFetchLimit{800};       // after the keys: `fellBack` when not fetched
+  static constexpr Milliseconds kRestoreBound{3000};    // after the keys: restore when never fetched
   static constexpr Milliseconds kRestoreAfterFetch{150};
 
  private:
   enum class Phase { waitingForModifiers, waitingForFetch, fetched };
-  struct Pending {
-    uint64_t serial = 0;
+  // The user's data of one selection while our offer holds it.
+  struct Held {
     Clipboard::OfferId offer = 0;
     ClipboardSnapshot snapshot;
+  };
+  struct Pending {
+    uint64_t serial = 0;
+    std::string text;
+    Held clipboard;
+    std::optional<Held> primary;  // PRIMARY is ours too (a Shift+Insert paste)
     Phase phase = Phase::waitingForModifiers;
     std::chrono::steady_clock::time_point startedAt;
     Completion completion;
@@ -73,10 +97,13 @@ class TextInserter {
 
   void checkModifiers();
   void inject();
+  bool holdPrimary();
+  void notFetchedInTime();
   void fetched(uint64_t serial);
   void report(PasteOutcome outcome);
   void fallBack(std::string_view reason);
   void restoreNow();
+  void restore(ClipboardSelection selection, const Held& held);
 
   Dispatcher& dispatcher_;
   std::unique_ptr<Clipboard> clipboard_;

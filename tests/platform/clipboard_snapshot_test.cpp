@@ -30,7 +30,7 @@ TEST(ClipboardSnapshot, AStalledOwnerOrAHugeFormatLeavesThatFormatOutQuickly) {
     ASSERT_TRUE(owner.waitFor("owned", std::chrono::seconds(20)));
     platform::QtClipboard clipboard;
     const auto started = std::chrono::steady_clock::now();
-    const ClipboardSnapshot snapshot = clipboard.snapshot();
+    const ClipboardSnapshot snapshot = clipboard.snapshot(ClipboardSelection::clipboard);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, std::chrono::seconds(3)) << "a bounded read, not the owner's pace";
     EXPECT_FALSE(snapshot.complete);
@@ -44,7 +44,7 @@ TEST(ClipboardSnapshot, EveryFormatOfAResponsiveOwnerWithoutHousekeepingTargets)
   Fixture owner({"owner", "用户 text", "<b>user</b>"});
   ASSERT_TRUE(owner.waitFor("owned"));
   platform::QtClipboard clipboard;
-  const ClipboardSnapshot snapshot = clipboard.snapshot();
+  const ClipboardSnapshot snapshot = clipboard.snapshot(ClipboardSelection::clipboard);
   EXPECT_TRUE(snapshot.complete);
   EXPECT_EQ(snapshot.formats, (std::vector<ClipboardFormat>{{"text/plain", "用户 text"},
                                                              {"text/html", "<b>user</b>"}}));

@@ -1,8 +1,11 @@
 // Text insertion end to end under the virtual X server: the real Qt clipboard adapter and
 // XTest chord pasting into a GTK 3 entry, a Qt line edit, a window that never reads the
-// clipboard and a terminal-class window, with the user's clipboard owned by another
-// program (text plus HTML).
+// clipboard, a terminal-class window and a real xterm (PRIMARY and Shift+Insert), with the
+// user's clipboard owned by another program (text plus HTML).
+#include <QFile>
 #include <QLineEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -52,8 +55,9 @@ class PasteIntoWindows : public ::testing::Test {
     return *outcome;
   }
   void settle(const std::shared_ptr<std::optional<PasteOutcome>>& outcome) {
+    // A window that never fetches keeps the restore pending until the 3 s bound.
     EXPECT_TRUE(waitUntil([&] { return outcome->has_value() && !inserter_->hasPendingRestore(); },
-                          std::chrono::seconds(5)));
+                          std::chrono::seconds(8)));
   }
   static void pause(int ms) { waitUntil([] { return false; }, std::chrono::milliseconds(ms)); }
   static void expectUserClipboard() {
@@ -175,7 +179,7 @@ TEST_F(PasteIntoWindows, ATerminalFocusedAtInjectionGetsControlShiftV) {
   Fixture owner({"owner", kUserText, kUserHtml});
   ASSERT_TRUE(owner.waitFor("owned"));
   Fixture editor({"entry", "gedit", "sorvane-editor"});
-  Fixture terminal({"entry", "xterm", "sorvane-terminal"});
+  Fixture terminal({"entry", "sakura", "sorvane-terminal"});
   ASSERT_TRUE(editor.waitFor("ready"));
   ASSERT_TRUE(terminal.waitFor("ready"));
   focusWindow("sorvane-editor");
@@ -188,6 +192,39 @@ TEST_F(PasteIntoWindows, ATerminalFocusedAtInjectionGetsControlShiftV) {
   settle(outcome);
   EXPECT_TRUE(terminal.waitFor("key=control+shift+v"));
   EXPECT_EQ(editor.output.find("key="), std::string::npos);
+}
+
+// xterm types ^V for Control+Shift+V and pastes PRIMARY on Shift+Insert: the text must
+// arrive through PRIMARY, and the user's clipboard and selection both come back.
+TEST_F(PasteIntoWindows, XtermGetsTheTextThroughPrimaryAndBothSelectionsComeBack) {
+  const QString xterm = QStandardPaths::findExecutable("xterm");
+  if (xterm.isEmpty()) GTEST_SKIP() << "xterm is not installed (scripts/setup.sh)";
+  Fixture owner({"owner", kUserText, kUserHtml});
+  Fixture selection({"owner", "selected in xterm", "<i>selected</i>", "--primary"});
+  ASSERT_TRUE(owner.waitFor("owned"));
+  ASSERT_TRUE(selection.waitFor("owned"));
+  QTemporaryDir dir;
+  const QString typed = dir.filePath("typed");
+  // Without canonical mode cat gets the pasted bytes at once, no Return needed.
+  QProcess terminal;
+  terminal.start(xterm, {"-title", "sorvane-xterm", "-e", "sh", "-c",
+                         "stty -icanon -echo; exec cat > \"$0\"", typed});
+  focusWindow("sorvane-xterm");
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(typed); }));
+
+  EXPECT_EQ(paste("ls -la /tmp"), PasteOutcome::pasted);
+  QFile file(typed);
+  EXPECT_TRUE(waitUntil([&] {
+    file.open(QIODevice::ReadOnly);
+    const bool done = file.readAll() == "ls -la /tmp";
+    file.close();
+    return done;
+  }));
+  EXPECT_TRUE(log_.contains("paste keys sent chord=shift+insert"));
+  expectUserClipboard();
+  EXPECT_EQ(runTool("xclip", {"-selection", "primary", "-o", "-t", "UTF8_STRING"}), "selected in xterm");
+  terminal.kill();
+  terminal.waitForFinished(2000);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #                     text/html; prints "owned". With --on-demand it waits for a line
 #                     "take" on stdin first. Exits when stdin closes. --stall-html: the
 #                     HTML request hangs for 2 s; --html-bytes N: N bytes of HTML.
+#                     --primary: the PRIMARY selection instead of the CLIPBOARD.
 #   entry CLASS TITLE a window with a GtkEntry and WM_CLASS CLASS; prints "text=..." on
 #                     every change and "key=..." for each key press with Control.
 #   plain CLASS TITLE the same window without an entry: it never reads the clipboard.
@@ -36,9 +37,9 @@ def watch_stdin(on_line):
                       GLib.IOCondition.IN | GLib.IOCondition.HUP, ready)
 
 
-def owner(text, html, on_demand, stall_html):
+def owner(text, html, on_demand, stall_html, primary):
     widget = Gtk.Invisible()
-    clipboard = Gdk.Atom.intern("CLIPBOARD", False)
+    clipboard = Gdk.Atom.intern("PRIMARY" if primary else "CLIPBOARD", False)
     targets = [("UTF8_STRING", 1), ("text/plain;charset=utf-8", 1), ("text/html", 2)]
 
     def take():
@@ -94,7 +95,7 @@ if mode == "owner":
     html = args[1]
     if "--html-bytes" in flags:
         html = "x" * int(args[2])
-    owner(args[0], html, "--on-demand" in flags, "--stall-html" in flags)
+    owner(args[0], html, "--on-demand" in flags, "--stall-html" in flags, "--primary" in flags)
 else:
     window(sys.argv[2], sys.argv[3], mode == "entry")
 Gtk.main()

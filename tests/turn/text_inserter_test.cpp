@@ -1,6 +1,6 @@
 // Text insertion over a fake clipboard and fake key synthesis, in virtual time: when the
-// snapshot comes back, when it must not, modifier waits, ownership, the paste chord and
-// two pastes close together.
+// snapshot comes back, when it must not, modifier waits, ownership, the paste chord, the
+// PRIMARY selection for xterm and two pastes close together.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -19,7 +19,7 @@ ClipboardSnapshot userData() {
   return {{{"text/plain", "user text"}, {"text/html", "<b>user</b> text"}}, true};
 }
 
-// The clipboard as the display server sees it: contents and the offer that owns them
+// A selection as the display server sees it: contents and the offer that owns them
 // (0: another program).
 struct ClipboardState {
   ClipboardSnapshot contents;
@@ -33,34 +33,44 @@ struct ClipboardState {
     contents = std::move(snapshot);
     owner = 0;
   }
-  void targetFetches() {
+  // What a program reading the selection now gets.
+  std::string targetFetches() {
     if (owner && onFetched[owner]) onFetched[owner]();
+    return text();
   }
   std::string text() const { return contents.empty() ? "" : contents.formats.front().data; }
 };
 
 class FakeClipboard final : public Clipboard {
  public:
-  explicit FakeClipboard(ClipboardState& s) : s_(s) {}
-  ClipboardSnapshot snapshot() override { return s_.contents; }
-  OfferId offerText(const std::string& text, std::function<void()> onFetched) override {
+  FakeClipboard(ClipboardState& clipboard, ClipboardState& primary) : clipboard_(clipboard), primary_(primary) {}
+  ClipboardSnapshot snapshot(ClipboardSelection which) override { return state(which).contents; }
+  OfferId offerText(ClipboardSelection which, const std::string& text, std::function<void()> onFetched) override {
+    ClipboardState& s = state(which);
     const OfferId id = ++next_;
-    s_.lastOffer = id;
-    s_.onFetched[id] = std::move(onFetched);
-    if (s_.refuseOwnership) return id;  // like Qt: setting "succeeds", the server refused
-    s_.contents = {{{"text/plain", text}}, true};
-    s_.owner = id;
+    s.lastOffer = id;
+    s.onFetched[id] = std::move(onFetched);
+    if (s.refuseOwnership) return id;  // like Qt: setting "succeeds", the server refused
+    s.contents = {{{"text/plain", text}}, true};
+    s.owner = id;
     return id;
   }
-  bool ownsOffer(OfferId offer) override { return offer != 0 && s_.owner == offer; }
-  void restore(const ClipboardSnapshot& snapshot) override {
-    ++s_.restores;
-    s_.contents = snapshot;
-    s_.owner = 1000 + s_.restores;  // our own data now, but no offer of a paste
+  bool ownsOffer(OfferId offer) override {
+    return offer != 0 && (clipboard_.owner == offer || primary_.owner == offer);
+  }
+  void restore(ClipboardSelection which, const ClipboardSnapshot& snapshot) override {
+    ClipboardState& s = state(which);
+    ++s.restores;
+    s.contents = snapshot;
+    s.owner = (which == ClipboardSelection::primary ? 2000 : 1000) + s.restores;  // ours, but no paste's offer
   }
 
  private:
-  ClipboardState& s_;
+  ClipboardState& state(ClipboardSelection which) {
+    return which == ClipboardSelection::primary ? primary_ : clipboard_;
+  }
+  ClipboardState& clipboard_;
+  ClipboardState& primary_;
   OfferId next_ = 0;
 };
 
@@ -90,7 +100,7 @@ class TextInserterTest : public ::testing::Test {
  protected:
   TextInserterTest() {
     clip.contents = userData();
-    inserter.emplace(dispatcher, std::make_unique<FakeClipboard>(clip), std::make_unique<FakeKeys>(keys));
+    inserter.emplace(dispatcher, std::make_unique<FakeClipboard>(clip, primary), std::make_unique<FakeKeys>(keys));
   }
   // Pastes and returns a slot that receives the outcome.
   std::shared_ptr<std::optional<PasteOutcome>> paste(const std::string& text) {
@@ -104,6 +114,7 @@ class TextInserterTest : public ::testing::Test {
   VirtualDispatcher dispatcher;
   testing::LogCapture log;
   ClipboardState clip;
+  ClipboardState primary;
   KeyState keys;
   std::optional<TextInserter> inserter;
 };
@@ -124,14 +135,50 @@ TEST_F(TextInserterTest, RestoresTheWholeSnapshotOnlyAfterTheTargetFetched) {
   EXPECT_FALSE(inserter->hasPendingRestore());
 }
 
-TEST_F(TextInserterTest, ATargetThatNeverFetchesFallsBackAndGetsTheUserClipboardBack) {
-  auto outcome = paste("text");
-  after(799);
-  EXPECT_FALSE(outcome->has_value());
-  EXPECT_EQ(clip.restores, 0);
-  after(1);
-  EXPECT_EQ(*outcome, PasteOutcome::fellBack);
-  EXPECT_EQ(clip.contents.formats, userData().formats);
+// Once the keys are out, the user's clipboard comes back only after the target read our
+// text or at the restore bound; before that every read gets the dictated text.
+TEST_F(TextInserterTest, TheUsersClipboardComesBackOnlyWhenThePasteCanNoLongerReadIt) {
+  constexpr int kBound = TextInserter::kRestoreBound.count();
+  constexpr int kAfterFetch = TextInserter::kRestoreAfterFetch.count();
+  struct Case {
+    const char* name;
+    std::optional<int> fetchAt, userCopyAt, quitAt;  // ms after the keys
+    PasteOutcome outcome;
+    int reportedAt;
+    std::optional<int> restoredAt;  // none: the clipboard is not written back
+    std::string finalText;
+  };
+  const std::vector<Case> cases = {
+      {"fetched early", 300, {}, {}, PasteOutcome::pasted, 300, 300 + kAfterFetch, "user text"},
+      {"fetched after the fallback", 2000, {}, {}, PasteOutcome::fellBack, 800, 2000 + kAfterFetch, "user text"},
+      {"never fetched", {}, {}, {}, PasteOutcome::fellBack, 800, kBound, "user text"},
+      {"user copies meanwhile", {}, 1500, {}, PasteOutcome::fellBack, 800, {}, "copied meanwhile"},
+      {"quit while pending", {}, {}, 1500, PasteOutcome::fellBack, 800, 1500, "user text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clip = ClipboardState{};
+    clip.userCopies(userData());
+    inserter.emplace(dispatcher, std::make_unique<FakeClipboard>(clip, primary), std::make_unique<FakeKeys>(keys));
+    auto outcome = paste("dictated");
+    std::optional<int> reportedAt, restoredAt;
+    for (int t = 0; t <= kBound + 500; ++t) {
+      if (c.fetchAt == t) {
+        EXPECT_EQ(clip.targetFetches(), "dictated") << "the old clipboard was offered";
+      }
+      if (c.userCopyAt == t) clip.userCopies({{{"text/plain", "copied meanwhile"}}, true});
+      if (c.quitAt == t) inserter->finishPendingRestore();
+      dispatcher.runUntilIdle();
+      if (!reportedAt && outcome->has_value()) reportedAt = t;
+      if (!restoredAt && clip.restores > 0) restoredAt = t;
+      after(1);
+    }
+    EXPECT_EQ(*outcome, c.outcome);
+    EXPECT_EQ(reportedAt, c.reportedAt);
+    EXPECT_EQ(restoredAt, c.restoredAt);
+    EXPECT_EQ(clip.text(), c.finalText);
+    EXPECT_FALSE(inserter->hasPendingRestore());
+  }
 }
 
 TEST_F(TextInserterTest, ACopyMadeBeforeTheRestoreStays) {
@@ -222,7 +269,9 @@ TEST_F(TextInserterTest, TheChordComesFromTheWindowFocusedAtInjection) {
 
 TEST(TextInserterChord, TerminalsByWindowClass) {
   const std::vector<std::pair<std::vector<std::string>, PasteChord>> cases = {
-      {{"xterm", "XTerm"}, PasteChord::controlShiftV},
+      {{"xterm", "XTerm"}, PasteChord::shiftInsert},
+      {{"uxterm", "UXTerm"}, PasteChord::shiftInsert},
+      {{"sakura", "Sakura"}, PasteChord::controlShiftV},
       {{"konsole", "konsole"}, PasteChord::controlShiftV},
       {{"Alacritty", "Alacritty"}, PasteChord::controlShiftV},
       {{"org.wezfurlong.wezterm"}, PasteChord::controlShiftV},
@@ -238,16 +287,84 @@ TEST(TextInserterChord, TerminalsByWindowClass) {
   }
 }
 
+// xterm pastes PRIMARY with Shift+Insert: PRIMARY holds the text too while the paste is
+// pending, and both selections come back, each only while it is still ours.
+class XtermPasteTest : public TextInserterTest {
+ protected:
+  XtermPasteTest() {
+    keys.focusedClasses = {"xterm", "XTerm"};
+    primary.userCopies({{{"text/plain", "selected in xterm"}}, true});
+  }
+};
+
+TEST_F(XtermPasteTest, OwnsPrimaryAsWellAndRestoresBoth) {
+  keys.modifiersHeld = true;
+  auto outcome = paste("ls -la");
+  EXPECT_EQ(primary.text(), "selected in xterm") << "PRIMARY is taken only when the chord needs it";
+  keys.modifiersHeld = false;
+  after(20);
+  EXPECT_EQ(keys.sent, std::vector{PasteChord::shiftInsert});
+  EXPECT_EQ(clip.text(), "ls -la");
+  after(900);  // past the fallback: a late read of PRIMARY still gets our text
+  EXPECT_EQ(*outcome, PasteOutcome::fellBack);
+  EXPECT_EQ(primary.targetFetches(), "ls -la");
+  after(TextInserter::kRestoreAfterFetch.count());
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+  EXPECT_EQ(primary.text(), "selected in xterm");
+  EXPECT_FALSE(inserter->hasPendingRestore());
+
+  // A selection the user made meanwhile stays; the clipboard still comes back.
+  auto second = paste("pwd");
+  primary.userCopies({{{"text/plain", "selected meanwhile"}}, true});
+  after(TextInserter::kRestoreBound.count());
+  EXPECT_EQ(primary.text(), "selected meanwhile");
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+  EXPECT_TRUE(log.contains("primary selection restore skipped selection changed"));
+}
+
+TEST_F(XtermPasteTest, TwoPastesAndAQuitLeaveTheUsersSelection) {
+  paste("one");
+  after(300);
+  auto second = paste("two");
+  EXPECT_EQ(primary.text(), "two");
+  EXPECT_EQ(primary.targetFetches(), "two");
+  after(TextInserter::kRestoreAfterFetch.count());
+  EXPECT_EQ(*second, PasteOutcome::pasted);
+  EXPECT_EQ(primary.text(), "selected in xterm");
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+
+  // The second paste goes to an editor: PRIMARY keeps our first text until the end.
+  paste("three");
+  keys.focusedClasses = {"gedit"};
+  auto fourth = paste("four");
+  EXPECT_EQ(primary.text(), "three");
+  inserter->finishPendingRestore();
+  EXPECT_EQ(primary.text(), "selected in xterm");
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+}
+
+TEST_F(XtermPasteTest, PrimaryNotOwnedMeansNoKeys) {
+  primary.refuseOwnership = true;
+  auto outcome = paste("text");
+  EXPECT_EQ(*outcome, PasteOutcome::fellBack);
+  EXPECT_TRUE(keys.sent.empty());
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+  EXPECT_EQ(primary.text(), "selected in xterm");
+  EXPECT_TRUE(log.contains("paste fell back reason=primary-not-owned"));
+}
+
 TEST_F(TextInserterTest, TwoPastesCloseTogetherLeaveTheUsersClipboard) {
   // Neither paste is fetched: the second takes the first snapshot over.
   auto first = paste("one");
   after(300);
   auto second = paste("two");
   EXPECT_EQ(*first, PasteOutcome::fellBack);
-  after(600);  // the first paste's 0.8 s bound has passed: it must not restore "one" later
+  after(600);  // the first paste's 0.8 s has passed: it must not restore "one" later
   EXPECT_EQ(clip.text(), "two");
   after(300);
   EXPECT_EQ(*second, PasteOutcome::fellBack);
+  EXPECT_EQ(clip.text(), "two") << "the second paste's target may still read";
+  after(TextInserter::kRestoreBound.count() - 800);
   EXPECT_EQ(clip.contents.formats, userData().formats);
   EXPECT_EQ(clip.restores, 1);
 
@@ -261,6 +378,21 @@ TEST_F(TextInserterTest, TwoPastesCloseTogetherLeaveTheUsersClipboard) {
   EXPECT_EQ(*third, PasteOutcome::pasted);
   EXPECT_EQ(*fourth, PasteOutcome::pasted);
   EXPECT_EQ(clip.contents.formats, userData().formats);
+}
+
+TEST_F(TextInserterTest, APasteDuringAnUnfetchedOnesWaitForTheBoundTakesItOver) {
+  auto first = paste("one");
+  after(TextInserter::kRestoreBound.count() - 500);  // reported as fallen back; "one" stays
+  EXPECT_EQ(*first, PasteOutcome::fellBack);
+  EXPECT_EQ(clip.text(), "one");
+  auto second = paste("two");
+  after(500);  // the first paste's bound: nothing
+  EXPECT_EQ(clip.restores, 0);
+  EXPECT_EQ(clip.targetFetches(), "two");
+  after(TextInserter::kRestoreAfterFetch.count());
+  EXPECT_EQ(*second, PasteOutcome::pasted);
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+  EXPECT_EQ(clip.restores, 1);
 }
 
 TEST_F(TextInserterTest, ANewPasteAfterAUserCopySnapshotsTheNewCopy) {

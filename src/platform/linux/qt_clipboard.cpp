@@ -59,7 +59,8 @@ int textRank(std::string_view type) {
 
 }  // namespace
 
-// Reads another program's CLIPBOARD selection on a connection of our own, with deadlines.
+// Reads another program's CLIPBOARD or PRIMARY selection on a connection of our own, with
+// deadlines.
 class XSelectionReader {
  public:
   XSelectionReader() {
@@ -75,6 +76,7 @@ class XSelectionReader {
     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK, &mask);
     clipboard_ = atom("CLIPBOARD");
+    primary_ = XCB_ATOM_PRIMARY;
     targets_ = atom("TARGETS");
     incr_ = atom("INCR");
     property_ = atom("SORVANE_SELECTION");
@@ -85,23 +87,24 @@ class XSelectionReader {
   }
   bool usable() const { return connection_ != nullptr; }
 
-  xcb_window_t owner() {
+  xcb_window_t owner(ClipboardSelection which) {
     xcb_get_selection_owner_reply_t* reply =
-        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, clipboard_), nullptr);
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, atomOf(which)), nullptr);
     const xcb_window_t owner = reply ? reply->owner : XCB_NONE;
     free(reply);
     return owner;
   }
 
-  ClipboardSnapshot read(std::chrono::milliseconds timeLimit, std::size_t byteLimit) {
+  ClipboardSnapshot read(ClipboardSelection which, std::chrono::milliseconds timeLimit, std::size_t byteLimit) {
     ClipboardSnapshot snapshot;
+    const xcb_atom_t selection = atomOf(which);
     drainEvents();
     const SteadyTime deadline = std::chrono::steady_clock::now() + timeLimit;
     std::size_t budget = byteLimit;
-    std::optional<std::string> targetList = convert(targets_, deadline, budget);
+    std::optional<std::string> targetList = convert(selection, targets_, deadline, budget);
     if (!targetList) {
-      // Nobody owns the clipboard (empty), or the owner did not answer in time.
-      snapshot.complete = owner() == xcb_window_t{XCB_NONE};
+      // Nobody owns the selection (empty), or the owner did not answer in time.
+      snapshot.complete = owner(which) == xcb_window_t{XCB_NONE};
       return snapshot;
     }
     std::vector<std::pair<std::string, xcb_atom_t>> targets;
@@ -119,7 +122,7 @@ class XSelectionReader {
     for (const auto& [name, target] : targets) {
       const bool plain = isPlainTextTarget(name);
       if (plain ? textDone || name != text->first : isHousekeeping(name)) continue;
-      std::optional<std::string> data = convert(target, deadline, budget);
+      std::optional<std::string> data = convert(selection, target, deadline, budget);
       if (!data) {
         snapshot.complete = false;
         appLog("clipboard format left out type=" + name);
@@ -136,6 +139,10 @@ class XSelectionReader {
   }
 
  private:
+  xcb_atom_t atomOf(ClipboardSelection which) const {
+    return which == ClipboardSelection::primary ? primary_ : clipboard_;
+  }
+
   xcb_atom_t atom(const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::string_view(name).size()), name),
@@ -185,8 +192,9 @@ class XSelectionReader {
     return property;
   }
 
-  std::optional<std::string> convert(xcb_atom_t target, SteadyTime deadline, std::size_t& budget) {
-    xcb_convert_selection(connection_, window_, clipboard_, target, property_, XCB_CURRENT_TIME);
+  std::optional<std::string> convert(xcb_atom_t selection, xcb_atom_t target, SteadyTime deadline,
+                                     std::size_t& budget) {
+    xcb_convert_selection(connection_, window_, selection, target, property_, XCB_CURRENT_TIME);
     xcb_flush(connection_);
     for (;;) {
       xcb_generic_event_t* event = waitEvent(deadline);
@@ -232,7 +240,7 @@ class XSelectionReader {
 
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t window_ = 0;
-  xcb_atom_t clipboard_ = 0, targets_ = 0, incr_ = 0, property_ = 0;
+  xcb_atom_t clipboard_ = 0, primary_ = 0, targets_ = 0, incr_ = 0, property_ = 0;
 };
 
 namespace {
@@ -259,49 +267,66 @@ QtClipboard::QtClipboard() {
 }
 
 QtClipboard::~QtClipboard() {
-  if (offer_) offer_->forget();
+  for (Slot& slot : slots_) {
+    if (slot.offer) slot.offer->forget();
+  }
 }
 
-bool QtClipboard::qtOwnsSelection() {
+QClipboard::Mode QtClipboard::modeOf(ClipboardSelection selection) {
+  return selection == ClipboardSelection::primary ? QClipboard::Selection : QClipboard::Clipboard;
+}
+
+bool QtClipboard::qtOwnsSelection(ClipboardSelection selection) {
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   if (!reader_ || !x11) return true;
-  const xcb_window_t owner = reader_->owner();
+  const xcb_window_t owner = reader_->owner(selection);
   const xcb_setup_t* setup = xcb_get_setup(x11->connection());
   return owner != XCB_NONE && (owner & ~setup->resource_id_mask) == setup->resource_id_base;
 }
 
-ClipboardSnapshot QtClipboard::snapshot() {
+ClipboardSnapshot QtClipboard::snapshot(ClipboardSelection selection) {
   QClipboard* clipboard = QGuiApplication::clipboard();
-  if (!reader_ || qtOwnsSelection()) {
+  if (selection == ClipboardSelection::primary && !clipboard->supportsSelection()) return {};
+  if (!reader_ || qtOwnsSelection(selection)) {
     // Our own data (an earlier restore, a copy from our menu): Qt has it in memory.
-    return copyOf(clipboard->mimeData());
+    return copyOf(clipboard->mimeData(modeOf(selection)));
   }
-  return reader_->read(kSnapshotTimeLimit, kSnapshotByteLimit);
+  return reader_->read(selection, kSnapshotTimeLimit, kSnapshotByteLimit);
 }
 
-Clipboard::OfferId QtClipboard::offerText(const std::string& text, std::function<void()> onFetched) {
-  if (offer_) offer_->forget();
+Clipboard::OfferId QtClipboard::offerText(ClipboardSelection selection, const std::string& text,
+                                          std::function<void()> onFetched) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (selection == ClipboardSelection::primary && !clipboard->supportsSelection()) return 0;
+  Slot& slot = slotOf(selection);
+  if (slot.offer) slot.offer->forget();
   auto* offer = new ClipboardOffer(std::move(onFetched));
   offer->setText(QString::fromStdString(text));
-  offer_ = offer;
-  offerId_ = nextOfferId_++;
-  QGuiApplication::clipboard()->setMimeData(offer);  // Qt owns the data from here on
-  return offerId_;
+  slot.offer = offer;
+  slot.id = nextOfferId_++;
+  clipboard->setMimeData(offer, modeOf(selection));  // Qt owns the data from here on
+  return slot.id;
 }
 
 bool QtClipboard::ownsOffer(OfferId offer) {
-  if (offer == 0 || offer != offerId_ || !offer_) return false;
-  if (QGuiApplication::clipboard()->mimeData() != offer_.data()) return false;
-  return qtOwnsSelection();
+  if (offer == 0) return false;
+  for (ClipboardSelection selection : {ClipboardSelection::clipboard, ClipboardSelection::primary}) {
+    const Slot& slot = slotOf(selection);
+    if (slot.id != offer) continue;
+    if (!slot.offer || QGuiApplication::clipboard()->mimeData(modeOf(selection)) != slot.offer.data()) return false;
+    return qtOwnsSelection(selection);
+  }
+  return false;
 }
 
-void QtClipboard::restore(const ClipboardSnapshot& snapshot) {
-  if (offer_) offer_->forget();
+void QtClipboard::restore(ClipboardSelection selection, const ClipboardSnapshot& snapshot) {
+  Slot& slot = slotOf(selection);
+  if (slot.offer) slot.offer->forget();
   auto* data = new QMimeData;
   for (const ClipboardFormat& format : snapshot.formats) {
     data->setData(QString::fromStdString(format.type), QByteArray(format.data.data(), qsizetype(format.data.size())));
   }
-  QGuiApplication::clipboard()->setMimeData(data);
+  QGuiApplication::clipboard()->setMimeData(data, modeOf(selection));
 }
 
 }  // namespace sorvane::platform

@@ -86,6 +86,10 @@ bool UinputKeySynthesis::writeRecord(unsigned short type, unsigned short code, i
 
 bool UinputKeySynthesis::sendPasteChord(PasteChord chord) {
   if (fd_ < 0) return false;
+  if (chord == PasteChord::shiftInsert) {
+    appLog("paste keys unavailable reason=uinput-no-insert-key");
+    return false;
+  }
   std::vector<unsigned short> keys = {KEY_LEFTCTRL};
   if (chord == PasteChord::controlShiftV) keys.push_back(KEY_LEFTSHIFT);
   keys.push_back(KEY_V);

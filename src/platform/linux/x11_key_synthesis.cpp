@@ -111,18 +111,22 @@ std::vector<std::string> X11KeySynthesis::focusedWindowClasses() {
 
 bool X11KeySynthesis::sendPasteChord(PasteChord chord) {
   if (!available()) return false;
-  const KeyCode control = XKeysymToKeycode(display_, XK_Control_L);
-  const KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
-  const KeyCode v = XKeysymToKeycode(display_, XK_v);
-  if (!control || !v || (chord == PasteChord::controlShiftV && !shift)) return false;
+  std::vector<KeySym> keys;  // pressed in order, released in reverse
+  switch (chord) {
+    case PasteChord::controlV: keys = {XK_Control_L, XK_v}; break;
+    case PasteChord::controlShiftV: keys = {XK_Control_L, XK_Shift_L, XK_v}; break;
+    case PasteChord::shiftInsert: keys = {XK_Shift_L, XK_Insert}; break;
+  }
+  std::vector<KeyCode> codes;
+  for (KeySym key : keys) {
+    const KeyCode code = XKeysymToKeycode(display_, key);
+    if (!code) return false;
+    codes.push_back(code);
+  }
 
   std::vector<std::pair<KeyCode, bool>> events;
-  events.emplace_back(control, true);
-  if (chord == PasteChord::controlShiftV) events.emplace_back(shift, true);
-  events.emplace_back(v, true);
-  events.emplace_back(v, false);
-  if (chord == PasteChord::controlShiftV) events.emplace_back(shift, false);
-  events.emplace_back(control, false);
+  for (KeyCode code : codes) events.emplace_back(code, true);
+  for (auto code = codes.rbegin(); code != codes.rend(); ++code) events.emplace_back(*code, false);
   for (const auto& [code, press] : events) {
     if (synthetic_) synthetic_->expect(code, press);
     XTestFakeKeyEvent(display_, code, press ? True : False, CurrentTime);
