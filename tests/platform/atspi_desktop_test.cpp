@@ -157,6 +157,14 @@ TEST_F(AtspiDesktop, QtTextEdit) {
   EXPECT_EQ(context.bundleIdentifier, text::toLower(context.bundleIdentifier));
 }
 
+// Qt marks the current page tab focused too, and it is nearer the window than the text.
+TEST_F(AtspiDesktop, QtTabbedEditorGivesTheTextNotThePageTab) {
+  const QString title = "Sorvane Qt tabbed editor";
+  FixtureWindow window(QString::fromUtf8(std::getenv("SORVANE_ATSPI_QT_FIXTURE")), {"--tabs"}, title);
+  ASSERT_TRUE(window.shown());
+  expectTextEditContext(collectOnceFocused("Sorvane Qt Fixture"), title.toStdString());
+}
+
 TEST_F(AtspiDesktop, AHungApplicationCostsOneBudget) {
   const QString title = "Sorvane GTK hung";
   FixtureWindow window("/usr/bin/python3", {gtkFixture()}, title);
