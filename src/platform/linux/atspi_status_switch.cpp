@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -24,7 +25,12 @@ const QString kStatus = QStringLiteral("org.a11y.Status");
 const QString kEnabled = QStringLiteral("IsEnabled");
 
 QDBusConnection busAt(const std::string& address) {
-  if (address.empty()) return QDBusConnection::sessionBus();
+  if (address.empty()) {
+    // Without a session bus libdbus would try to autolaunch one (as the accessibility
+    // adapter avoids too); the bus launcher is reached through the session bus only.
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) return QDBusConnection(QStringLiteral("sorvane-no-session-bus"));
+    return QDBusConnection::sessionBus();
+  }
   static std::atomic<int> serial{0};
   return QDBusConnection::connectToBus(QString::fromStdString(address),
                                        QStringLiteral("sorvane-a11y-status-%1").arg(serial++));
