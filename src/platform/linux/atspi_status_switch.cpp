@@ -45,8 +45,11 @@ std::string describe(const QDBusError& error) {
 // One run of the switch: read, set when off, read back. Deletes itself when done.
 class SwitchRun final : public QObject {
  public:
-  SwitchRun(QDBusConnection bus, std::function<void(const AccessibilitySwitchResult&)> done)
-      : bus_(std::move(bus)), done_(std::move(done)) {}
+  SwitchRun(QDBusConnection bus, bool ownConnection, std::function<void(const AccessibilitySwitchResult&)> done)
+      : bus_(std::move(bus)), ownConnection_(ownConnection), done_(std::move(done)) {}
+  ~SwitchRun() override {
+    if (ownConnection_) QDBusConnection::disconnectFromBus(bus_.name());
+  }
 
   void start() {
     if (!bus_.isConnected()) {
@@ -103,6 +106,7 @@ class SwitchRun final : public QObject {
   }
 
   QDBusConnection bus_;
+  bool ownConnection_;
   std::function<void(const AccessibilitySwitchResult&)> done_;
 };
 
@@ -123,7 +127,7 @@ std::string accessibilitySwitchLogLine(const AccessibilitySwitchResult& result) 
 }
 
 void switchAccessibilityOn(std::function<void(const AccessibilitySwitchResult&)> done, const std::string& busAddress) {
-  (new SwitchRun(busAt(busAddress), std::move(done)))->start();
+  (new SwitchRun(busAt(busAddress), !busAddress.empty(), std::move(done)))->start();
 }
 
 }  // namespace sorvane::platform
