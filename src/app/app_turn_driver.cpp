@@ -21,6 +21,7 @@
 #include "learning/mirla_feedback_analyzer.h"
 #include "net/qt/qt_web_socket_client.h"
 #include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/atspi_status_switch.h"
 #include "platform/linux/pulse_audio_input.h"
 #include "platform/linux/qt_clipboard.h"
 #include "platform/linux/wayland_desktop.h"
@@ -240,6 +241,8 @@ AppTurnDriver::~AppTurnDriver() = default;
 void AppTurnDriver::start() {
   Parts& p = *parts_;
   p.notice.report();
+  // The accessibility step: asked for, logged, never waited for.
+  platform::switchAccessibilityOn();
   wireTurnInputs(*p.controller, p.option, p.control, &p.hotKeys);
   if (p.keyboard && !p.keyboard->available())
     appLog("keyboard events unavailable; Alt and Control taps are off");

@@ -1,5 +1,6 @@
 // The dashboard's settings page: the recogniser and language-model summary, the key
-// fields, the switch files, the tap key, start at login and the folders.
+// fields, the switch files, the tap key, start at login, what the accessibility switch at
+// start does, and the folders.
 #include "ui/mirla_dashboard_window.h"
 
 #include <QCheckBox>
@@ -172,6 +173,18 @@ QWidget* MirlaDashboardWindow::buildSettings() {
   startRow->addWidget(startAtLoginStatus_, 1);
   layout->addLayout(startRow);
   QObject::connect(startAtLogin_, &QCheckBox::toggled, this, [this](bool on) { startAtLoginToggled(on); });
+
+  // What the start sequence's accessibility step does (docs/desktop_start.md).
+  layout->addSpacing(8);
+  layout->addWidget(plain(QStringLiteral("辅助功能"), page, 14, true));
+  auto* accessibility = plain(
+      QStringLiteral("Sorvane 启动时会打开桌面的辅助功能（AT-SPI 总线的 IsEnabled），这样各应用会把文本框等界面元素"
+                     "提供给 Sorvane，用来读取上下文并把文字粘贴到正确的位置。已经在运行的 Qt 应用需要重启后才会生效；"
+                     "Chromium 和 Electron 应用需要带 --force-renderer-accessibility 参数启动。要关闭辅助功能，可运行 "
+                     "gsettings set org.gnome.desktop.interface toolkit-accessibility false，或把 IsEnabled 设为 false；Sorvane 下次启动时会再次打开它。"),
+      page, 12);
+  accessibility->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(accessibility);
 
   layout->addSpacing(8);
   layout->addWidget(plain(QStringLiteral("文件夹"), page, 14, true));

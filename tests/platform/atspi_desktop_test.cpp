@@ -1,14 +1,18 @@
-// The context collector over the AT-SPI adapter, against real GTK 3 and Qt windows.
-// Needs an X server, a private D-Bus session and AT-SPI bus: atspi_session.sh sets
-// them up and SORVANE_ATSPI_DESKTOP=1; elsewhere these tests skip.
+// The context collector over the AT-SPI adapter, against real GTK 3 and Qt windows, and
+// the app's accessibility switch against the real bus launcher. Needs an X server, a
+// private D-Bus session and AT-SPI bus: atspi_session.sh sets them up and
+// SORVANE_ATSPI_DESKTOP=1; elsewhere these tests skip.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -18,6 +22,7 @@
 #include "core/clock.h"
 #include "core/qt/qt_dispatcher.h"
 #include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/atspi_status_switch.h"
 #include "core/unicode_text.h"
 #include "support/test_support.h"
 
@@ -157,6 +162,14 @@ TEST_F(AtspiDesktop, QtTextEdit) {
   EXPECT_EQ(context.bundleIdentifier, text::toLower(context.bundleIdentifier));
 }
 
+// Qt marks the current page tab focused too, and it is nearer the window than the text.
+TEST_F(AtspiDesktop, QtTabbedEditorGivesTheTextNotThePageTab) {
+  const QString title = "Sorvane Qt tabbed editor";
+  FixtureWindow window(QString::fromUtf8(std::getenv("SORVANE_ATSPI_QT_FIXTURE")), {"--tabs"}, title);
+  ASSERT_TRUE(window.shown());
+  expectTextEditContext(collectOnceFocused("Sorvane Qt Fixture"), title.toStdString());
+}
+
 TEST_F(AtspiDesktop, AHungApplicationCostsOneBudget) {
   const QString title = "Sorvane GTK hung";
   FixtureWindow window("/usr/bin/python3", {gtkFixture()}, title);
@@ -177,6 +190,67 @@ TEST_F(AtspiDesktop, AHungApplicationCostsOneBudget) {
 
   // Answering again, it is read in full.
   EXPECT_EQ(collectOnceFocused("Sorvane GTK Fixture").selectedText, "world");
+}
+
+// The app's switch, run to its end on the main thread; the cap only guards the test.
+AccessibilitySwitchResult switchAndWait(const std::string& busAddress = {}) {
+  std::optional<AccessibilitySwitchResult> result;
+  QEventLoop loop;
+  QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
+  switchAccessibilityOn(
+      [&](const AccessibilitySwitchResult& answer) {
+        result = answer;
+        loop.quit();
+      },
+      busAddress);
+  if (!result) loop.exec();
+  return result.value_or(AccessibilitySwitchResult{AccessibilitySwitchResult::Outcome::failed, "no answer"});
+}
+
+TEST(AtspiStatusSwitch, WithoutABusItLogsWhyAndStartsAnyway) {
+  testing::LogCapture log;
+  const AccessibilitySwitchResult result = switchAndWait("unix:path=/nonexistent/sorvane-bus");
+  EXPECT_EQ(result.outcome, AccessibilitySwitchResult::Outcome::failed);
+  EXPECT_EQ(log.count("accessibility switch failed reason=no-session-bus"), 1u);
+}
+
+// The bus's IsEnabled, read as dbus-send prints it: "true", "false" or empty.
+std::string busSwitch() {
+  const std::string reply =
+      run("dbus-send", {"--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                        "org.freedesktop.DBus.Properties.Get", "string:org.a11y.Status", "string:IsEnabled"});
+  if (reply.find("boolean true") != std::string::npos) return "true";
+  if (reply.find("boolean false") != std::string::npos) return "false";
+  return {};
+}
+
+// A session where nothing switched accessibility on (atspi_session.sh with
+// SORVANE_ATSPI_SWITCH=off): Qt applications expose nothing until the app switches it on.
+class AtspiSwitchedOff : public AtspiDesktop {
+ protected:
+  void SetUp() override {
+    const char* state = std::getenv("SORVANE_ATSPI_SWITCH");
+    if (!state || std::string(state) != "off") GTEST_SKIP() << "needs atspi_session.sh with SORVANE_ATSPI_SWITCH=off";
+    AtspiDesktop::SetUp();
+  }
+};
+
+TEST_F(AtspiSwitchedOff, TheAppSwitchesItOnAndQtApplicationsStartedAfterExposeTheirFields) {
+  ASSERT_EQ(busSwitch(), "false");
+  testing::LogCapture log;
+  EXPECT_EQ(switchAndWait().outcome, AccessibilitySwitchResult::Outcome::enabled);
+  EXPECT_EQ(busSwitch(), "true");
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_EQ(log.lines().front().rfind("accessibility enabled ", 0), 0u) << log.lines().front();
+
+  EXPECT_EQ(switchAndWait().outcome, AccessibilitySwitchResult::Outcome::alreadyOn);
+  EXPECT_EQ(log.count("accessibility already on"), 1u);
+
+  // No QT_LINUX_ACCESSIBILITY_ALWAYS_ON in this session: the bus's switch alone exposes it.
+  const QString title = "Sorvane Qt after the switch";
+  FixtureWindow window(QString::fromUtf8(std::getenv("SORVANE_ATSPI_QT_FIXTURE")), {}, title);
+  ASSERT_TRUE(window.shown());
+  expectTextEditContext(collectOnceFocused("Sorvane Qt Fixture"), title.toStdString());
 }
 
 }  // namespace

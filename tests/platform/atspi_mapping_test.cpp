@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "platform/linux/atspi_accessibility.h"
 #include "platform/linux/atspi_mapping.h"
 #include "support/test_support.h"
@@ -49,6 +52,23 @@ TEST(AtspiMapping, WindowIdentifierPrefersTheDesktopFileId) {
       {"", "", "", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(windowIdentifier(c.gtk, c.kde, c.instance, c.wmClass), c.identifier);
+}
+
+TEST(AtspiMapping, TheFocusIsTheDeepestEditableElementMarkedFocused) {
+  using C = FocusedCandidate;
+  struct Case {
+    const char* what;
+    std::vector<C> candidates;  // in the order the search met them
+    std::optional<std::size_t> chosen;
+  } cases[] = {
+      {"none", {}, std::nullopt},
+      {"one", {{3, false}}, 0},
+      {"Qt tabbed editor: page tab, text, viewport", {{3, false}, {4, true}, {5, false}}, 1},
+      {"editable document around the field", {{2, true}, {6, true}}, 1},
+      {"two fields at one depth: the first", {{4, true}, {4, true}}, 0},
+      {"nothing editable: the first met", {{2, false}, {5, false}}, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(preferredFocused(c.candidates), c.chosen) << c.what;
 }
 
 TEST(AtspiMapping, CharacterOffsetsBecomeUtf16WithoutEmbeddedObjectMarks) {

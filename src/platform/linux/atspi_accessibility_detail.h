@@ -170,6 +170,10 @@ class AtspiAccessibility final : public Accessibility {
   AXElement findWindow(const AtspiElement& application);
   AXElement findFocused(const AtspiElement& root);
   AXElement findFocusedByCollection(const AtspiElement& root);
+  // Whether a focused element is one to type into: state editable, or a text role.
+  bool isEditableOrText(const AtspiElement& element);
+  // Levels from `root` down to `element` (the ancestor bound when `root` is not above it).
+  int depthBelow(const AXElement& element, const AtspiElement& root);
   bool isDocument(const AtspiElement& element);
 
   SerialQueue& queue_;

@@ -3,8 +3,10 @@
 // application's window and focused element, and the browser page around the focus.
 #include "platform/linux/atspi_accessibility_detail.h"
 
+#include <algorithm>
 #include <deque>
 #include <string>
+#include <string_view>
 
 namespace sorvane::platform::atspi_detail {
 namespace {
@@ -13,6 +15,10 @@ namespace {
 // Collection interface, the window among an application's children, and a browser's
 // document when the focus is outside it.
 constexpr std::size_t kFocusSearchLimit = 2000;
+// Once an element marked focused is met, the most elements looked at for a better one,
+// and the most focused elements taken from the Collection interface.
+constexpr std::size_t kFocusSearchAfterFirstLimit = 400;
+constexpr gint kFocusedMatchLimit = 8;
 constexpr std::size_t kWindowSearchLimit = 64;
 constexpr std::size_t kDocumentSearchLimit = 400;
 constexpr int kAncestorLimit = 64;
@@ -135,11 +141,28 @@ AXElement AtspiAccessibility::findWindow(const AtspiElement& application) {
   return window;
 }
 
+bool AtspiAccessibility::isEditableOrText(const AtspiElement& element) {
+  if (hasState(element, ATSPI_STATE_EDITABLE)) return true;
+  const auto r = role(element);
+  if (!r) return false;
+  const std::string_view ax = axRoleFor(takeString(atspi_role_get_name(*r)), false).role;
+  return ax == "AXTextField" || ax == "AXTextArea";
+}
+
+int AtspiAccessibility::depthBelow(const AXElement& element, const AtspiElement& root) {
+  AXElement current = element;
+  for (int depth = 0; depth < kAncestorLimit && current; ++depth) {
+    if (native(current)->object == root.object) return depth;
+    current = parent(*native(current));
+  }
+  return kAncestorLimit;
+}
+
 AXElement AtspiAccessibility::findFocusedByCollection(const AtspiElement& root) {
   if (!request()) return nullptr;
   AtspiCollection* collection = atspi_accessible_get_collection_iface(root.object);
   if (!collection) return nullptr;
-  AXElement found;
+  std::vector<AXElement> found;
   AtspiStateSet* focused = atspi_state_set_new(nullptr);
   atspi_state_set_add(focused, ATSPI_STATE_FOCUSED);
   AtspiMatchRule* rule = atspi_match_rule_new(focused, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
@@ -147,13 +170,13 @@ AXElement AtspiAccessibility::findFocusedByCollection(const AtspiElement& root) 
                                               FALSE);
   if (request()) {
     ErrorSlot error;
-    GArray* matches =
-        atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, error.out());
+    GArray* matches = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL,
+                                                   kFocusedMatchLimit, TRUE, error.out());
     if (matches) {
       for (guint i = 0; i < matches->len; ++i) {
         AtspiAccessible* match = g_array_index(matches, AtspiAccessible*, i);
-        if (!found && !error.failed()) {
-          found = wrap(match);
+        if (!error.failed()) {
+          if (auto wrapped = wrap(match)) found.push_back(std::move(wrapped));
         } else if (match) {
           g_object_unref(match);
         }
@@ -164,28 +187,54 @@ AXElement AtspiAccessibility::findFocusedByCollection(const AtspiElement& root) 
   g_object_unref(rule);
   g_object_unref(focused);
   g_object_unref(collection);
-  return found;
+  if (found.size() <= 1) return found.empty() ? nullptr : found.front();
+  std::vector<FocusedCandidate> candidates;
+  for (const auto& element : found) candidates.push_back({0, isEditableOrText(*native(element))});
+  // Depths only matter between editable ones.
+  if (std::count_if(candidates.begin(), candidates.end(), [](const auto& c) { return c.editable; }) > 1) {
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      if (candidates[i].editable) candidates[i].depth = depthBelow(found[i], root);
+    }
+  }
+  return found[*preferredFocused(candidates)];
 }
 
 AXElement AtspiAccessibility::findFocused(const AtspiElement& root) {
   if (auto found = findFocusedByCollection(root)) return found;
   // Toolkits without the Collection interface (Qt): a breadth-first search through what
-  // is showing.
-  std::deque<AXElement> queue;
-  for (auto& child : children(root, kFocusSearchLimit)) queue.push_back(std::move(child));
+  // is showing. Qt marks several elements focused (the current page tab, nearer the
+  // window, before the text), so the search goes on past the first one met, for a
+  // bounded number of elements, and `preferredFocused` chooses.
+  struct Queued {
+    AXElement element;
+    int depth;
+  };
+  std::deque<Queued> queue;
+  for (auto& child : children(root, kFocusSearchLimit)) queue.push_back({std::move(child), 1});
+  std::vector<AXElement> found;
+  std::vector<FocusedCandidate> candidates;
+  std::size_t seenAfterFirst = 0;
   for (std::size_t seen = 0; seen < kFocusSearchLimit && !queue.empty(); ++seen) {
-    AXElement element = std::move(queue.front());
+    if (!found.empty() && ++seenAfterFirst > kFocusSearchAfterFirstLimit) break;
+    Queued next = std::move(queue.front());
     queue.pop_front();
-    const AtspiElement& node = *native(element);
+    const AtspiElement& node = *native(next.element);
     const auto& set = states(node);
     if (!set) continue;
-    if (set->test(ATSPI_STATE_FOCUSED)) return element;
+    if (set->test(ATSPI_STATE_FOCUSED)) {
+      const bool editable = isEditableOrText(node);
+      found.push_back(next.element);
+      candidates.push_back({next.depth, editable});
+      // Past an editable one, only focused elements inside it can be preferred to it.
+      if (editable) queue.clear();
+    }
     if (!set->test(ATSPI_STATE_SHOWING)) continue;
     const std::size_t room = kFocusSearchLimit - seen;
     if (queue.size() >= room) continue;
-    for (auto& child : children(node, room - queue.size())) queue.push_back(std::move(child));
+    for (auto& child : children(node, room - queue.size())) queue.push_back({std::move(child), next.depth + 1});
   }
-  return nullptr;
+  const auto best = preferredFocused(candidates);
+  return best ? found[*best] : nullptr;
 }
 
 bool AtspiAccessibility::isDocument(const AtspiElement& element) {

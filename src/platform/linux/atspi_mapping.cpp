@@ -106,6 +106,24 @@ AXRoleNames axRoleFor(std::string_view atspiRoleName, bool multiLine) {
   return {row->role, row->subrole};
 }
 
+std::optional<std::size_t> preferredFocused(const std::vector<FocusedCandidate>& candidates) {
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (!best) {
+      best = i;
+      continue;
+    }
+    const FocusedCandidate& current = candidates[*best];
+    const FocusedCandidate& next = candidates[i];
+    if (next.editable != current.editable) {
+      if (next.editable) best = i;
+    } else if (next.editable && next.depth > current.depth) {
+      best = i;
+    }
+  }
+  return best;
+}
+
 std::string windowIdentifier(std::string_view gtkApplicationID, std::string_view kdeDesktopFile,
                              std::string_view wmClassInstance, std::string_view wmClass) {
   std::string_view chosen = text::trim(gtkApplicationID).empty() ? std::string_view{} : gtkApplicationID;

@@ -3,6 +3,7 @@
 // adapter (atspi_accessibility.h) applies them to what libatspi and the X server say.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,19 @@ struct AXRoleNames {
 // "push button", "text", "document web"...). Text roles are "AXTextArea" when the element
 // is multi-line, else "AXTextField"; unknown roles are "AXUnknown".
 AXRoleNames axRoleFor(std::string_view atspiRoleName, bool multiLine);
+
+// An element marked focused, as the focused-element search met it.
+struct FocusedCandidate {
+  int depth = 0;          // levels below the element searched from
+  bool editable = false;  // state editable, or a text role
+};
+
+// Which of the elements marked focused holds the focus. Toolkits mark more than one: Qt
+// marks the current page tab, the text and the text's viewport. The editable ones come
+// first and among them the deepest (the field, not an editable document around it);
+// without any, the first met. Index into `candidates` (in the order met); absent when
+// empty.
+std::optional<std::size_t> preferredFocused(const std::vector<FocusedCandidate>& candidates);
 
 // The identifier of a top-level window: its GTK application id, else its KDE desktop
 // file (without ".desktop"), else its window class (else instance), lower-case; empty
