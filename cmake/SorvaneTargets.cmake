@@ -48,7 +48,6 @@ function(sorvane_check_layers)
   list(JOIN _rows "\n" _text)
   set(_table ${PROJECT_BINARY_DIR}/sorvane_layers.tsv)
   file(WRITE ${_table} "${_text}\n")
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   execute_process(
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/check_layers.py --layers ${_table}
             --src ${PROJECT_SOURCE_DIR}/src
