@@ -195,7 +195,9 @@ TEST(TapKeyChoice, EachChoiceTurnsATapOfItsOwnKeyOnlyIntoAToggle) {
         {"left control", [](KeyScript& k) { k.tap(Key::leftControl); }},
         {"left alt", [](KeyScript& k) { k.tap(Key::alt); }},
     };
-    for (const auto& [name, between] : cancels) {
+    for (const auto& cancel : cancels) {
+      const char* name = cancel.first;
+      const auto& between = cancel.second;  // a plain reference: lambdas may capture it
       if (choice.key == TapKey::eitherAlt && std::string(name) == "left alt") continue;  // the same key
       SCOPED_TRACE(name);
       EXPECT_EQ(run([&](KeyScript& k, VirtualDispatcher&) {
