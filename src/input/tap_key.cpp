@@ -1,8 +1,7 @@
 #include "input/tap_key.h"
 
-#include <cctype>
-
 #include "core/log.h"
+#include "core/unicode_text.h"
 #include "input/keyboard_events.h"
 
 namespace sorvane {
@@ -18,10 +17,7 @@ std::string_view tapKeyWord(TapKey key) {
 }
 
 std::optional<TapKey> tapKeyFromWord(std::string_view word) {
-  while (!word.empty() && std::isspace(static_cast<unsigned char>(word.front()))) word.remove_prefix(1);
-  while (!word.empty() && std::isspace(static_cast<unsigned char>(word.back()))) word.remove_suffix(1);
-  std::string lower(word);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = text::toLower(text::trim(word));
   for (TapKey key : kTapKeys) {
     if (tapKeyWord(key) == lower) return key;
   }
@@ -32,7 +28,7 @@ TapKey tapKeyFromFile(const std::optional<std::string>& content) {
   if (!content) return kDefaultTapKey;
   if (auto key = tapKeyFromWord(*content)) return *key;
   // The content is the user's own word, shortened so a pasted paragraph stays one line.
-  appLog("tap key unknown; using alt value=" + content->substr(0, 32));
+  appLog("tap key unknown; using alt value=" + text::graphemePrefix(*content, 32));
   return kDefaultTapKey;
 }
 

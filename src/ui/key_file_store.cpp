@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::string_view kKeyFiles[] = {kDashScopeKeyFile, kDeepSeekKeyFile, kDeepgramKeyFile};
 constexpr std::string_view kSwitchFiles[] = {kVoiceProcessingSwitch, kFfmpegSpeechNormSwitch, kQwenCorpusHintSwitch};
+constexpr std::string_view kSettingFiles[] = {kTapKeyFile};
 constexpr std::size_t kMaxKeyBytes = 4096;
 
 bool ensureFolder(const std::string& folder) {
@@ -82,6 +83,15 @@ bool setSwitchFile(const std::string& configFolder, std::string_view fileName, b
   if (fd < 0) return false;
   ::close(fd);
   return true;
+}
+
+std::string writeSettingFile(const std::string& configFolder, std::string_view fileName, std::string_view word) {
+  if (std::find(std::begin(kSettingFiles), std::end(kSettingFiles), fileName) == std::end(kSettingFiles)) {
+    return "unknown setting file";
+  }
+  if (!ensureFolder(configFolder)) return "config folder unusable";
+  const std::string content = std::string(word) + "\n";
+  return writeFileAtomically(pathIn(configFolder, fileName), std::span<const char>(content), 0600);
 }
 
 std::string maskedKey(std::string_view key) {

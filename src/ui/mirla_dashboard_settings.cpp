@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -59,19 +58,6 @@ constexpr std::array<const char*, kTapKeys.size()> kTapKeyLabels{
     "右 Ctrl 键",
     "Super 键（Windows 徽标键）",
 };
-
-// Writes the tap-key word whole (a new file renamed over the old one); an empty string on
-// success, else what went wrong.
-std::string writeTapKeyFile(const std::string& configFolder, TapKey key) {
-  if (!QDir().mkpath(QString::fromStdString(configFolder))) return "无法创建配置文件夹";
-  QSaveFile file(QString::fromStdString(configFolder + "/" + std::string(kTapKeyFile)));
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
-  const std::string word = std::string(tapKeyWord(key)) + "\n";
-  if (file.write(word.data(), static_cast<qint64>(word.size())) != static_cast<qint64>(word.size()) || !file.commit()) {
-    return file.errorString().toStdString();
-  }
-  return {};
-}
 
 // The autostart entry runs the executable running now, by its absolute path, so the one
 // the user turned the box on in starts at login: /usr/bin/sorvane for a package, the
@@ -253,7 +239,7 @@ void MirlaDashboardWindow::startAtLoginToggled(bool on) {
 void MirlaDashboardWindow::tapKeyChosen(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= kTapKeys.size()) return;
   const TapKey key = kTapKeys[static_cast<std::size_t>(index)];
-  const std::string failure = writeTapKeyFile(services_.config.folder(), key);
+  const std::string failure = writeSettingFile(services_.config.folder(), kTapKeyFile, tapKeyWord(key));
   if (failure.empty()) {
     appLog("tap key chosen key=" + std::string(tapKeyWord(key)));
     tapKeyStatus_->setText(QStringLiteral("已保存，下次启动后生效"));

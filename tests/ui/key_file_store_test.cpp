@@ -57,6 +57,19 @@ TEST(KeyFileStore, RefusesBlankMultilineAndUnknownFiles) {
   EXPECT_EQ(writeKeyFile(folder, "../escape", "sk-a"), KeyWriteResult::failed);
   EXPECT_EQ(writeKeyFile(folder, kProvidersFile, "sk-a"), KeyWriteResult::failed);
   EXPECT_FALSE(ConfigFolder(folder).key(kDeepSeekKeyFile).has_value());
+  EXPECT_FALSE(writeSettingFile(folder, kDeepSeekKeyFile, "sk-a").empty());
+}
+
+TEST(KeyFileStore, SettingFilesAreWrittenPrivateLikeKeys) {
+  testing::TempDir home;
+  const std::string folder = home.file(".sorvane");
+  const mode_t previous = ::umask(0);
+  const std::string failure = writeSettingFile(folder, kTapKeyFile, "super");
+  ::umask(previous);
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(ConfigFolder(folder).key(kTapKeyFile), "super");
+  EXPECT_EQ(modeOf(folder + "/tap-key"), 0600u);
+  EXPECT_EQ(modeOf(folder), 0700u);
 }
 
 TEST(KeyFileStore, SwitchFilesAndProviderChoiceFollowTheFiles) {
