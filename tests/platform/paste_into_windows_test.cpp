@@ -209,8 +209,9 @@ TEST_F(PasteIntoWindows, XtermGetsTheTextThroughPrimaryAndBothSelectionsComeBack
   QProcess terminal;
   terminal.start(xterm, {"-title", "sorvane-xterm", "-e", "sh", "-c",
                          "stty -icanon -echo; exec cat > \"$0\"", typed});
-  focusWindow("sorvane-xterm");
+  // cat has started once the file exists: xterm is up, and its window can take the focus.
   ASSERT_TRUE(waitUntil([&] { return QFile::exists(typed); }));
+  focusWindow("sorvane-xterm");
 
   EXPECT_EQ(paste("ls -la /tmp"), PasteOutcome::pasted);
   QFile file(typed);

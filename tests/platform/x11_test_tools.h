@@ -38,8 +38,10 @@ inline std::string clipboardAs(const QString& target) {
   return runTool("xclip", {"-selection", "clipboard", "-o", "-t", target});
 }
 
+// Waits for the window to be viewable first: focusing a window that is mapped but not yet
+// viewable fails, and the keys would then go elsewhere.
 inline void focusWindow(const QString& title) {
-  runTool("xdotool", {"search", "--sync", "--name", title, "windowfocus", "--sync"});
+  runTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", title, "windowfocus", "--sync"});
 }
 
 // A running x11_fixture.py; its output lines collect in `output`; it ends with the test.
