@@ -80,12 +80,19 @@ wait_for 10 window_named Mirla >/dev/null || fail "second launch did not show th
 
 # The menu: a click on the icon opens it; keys choose the entries (menu order: Start
 # Dictation, Start English Translation, Open Mirla Dashboard, ... Quit Mirla).
+# A click the machine lost (seen now and then at the start of a full test run, never in
+# runs of this test alone; cause not found) gets one more click, said on the output.
 open_menu() {
   local icon windows
   icon="$(icon_window)"
   windows="$(xdotool search --onlyvisible --class sorvane | wc -l)"
+  menu_shown() { [ "$(xdotool search --onlyvisible --class sorvane | wc -l)" -gt "$windows" ]; }
   xdotool mousemove --window "$icon" 8 8 click 1
-  wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --class sorvane | wc -l) -gt $windows ]" || fail "menu did not open"
+  if ! wait_for 4 menu_shown; then
+    echo "menu: no window after the first click; clicking once more"
+    xdotool mousemove --window "$(icon_window)" 8 8 click 1
+    wait_for 10 menu_shown || fail "menu did not open"
+  fi
   sleep 0.3
 }
 menu_choose() {  # menu_choose <key>...
