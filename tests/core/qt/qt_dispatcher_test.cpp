@@ -1,5 +1,6 @@
 // The Qt dispatcher with real threads: the main queue on this thread's event loop,
 // background queues on their own threads.
+#include <QObject>
 #include <QThread>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -131,6 +133,37 @@ TEST_F(QtDispatcherTest, PostAfterFiresNoEarlierThanItsDelayAndInDueOrder) {
     EXPECT_GE(fired[1].second, 199ms);
     EXPECT_LT(fired[1].second, 3s);
   }
+}
+
+// Set on a queue's thread; its destructor runs among that thread's exit handlers, slowly,
+// as OpenSSL's per-thread cleanup can.
+struct ThreadExitMark {
+  std::atomic<bool>* ended = nullptr;
+  ~ThreadExitMark() {
+    if (!ended) return;
+    std::this_thread::sleep_for(50ms);  // widens the window in which the process could move on
+    ended->store(true);
+  }
+};
+thread_local ThreadExitMark threadExitMark;
+
+TEST(QtDispatcherShutdown, DestroyingTheDispatcherEndsItsThreadsCompletelyAndFreesWhatTheyHeld) {
+  std::atomic<bool> threadEnded = false;
+  std::atomic<bool> laterObjectDeleted = false;
+  std::atomic<bool> timerFired = false;
+  auto dispatcher = makeQtDispatcher(SystemClock::instance());
+  SerialQueue& queue = dispatcher->queue("app.sorvane.exit");
+  queue.runSync([&] {
+    threadExitMark.ended = &threadEnded;
+    auto* object = new QObject();
+    QObject::connect(object, &QObject::destroyed, [&] { laterObjectDeleted = true; });
+    object->deleteLater();
+  });
+  queue.postAfter(10s, [&] { timerFired = true; });
+  dispatcher.reset();
+  EXPECT_TRUE(threadEnded) << "the thread's exit handlers were still running after the dispatcher was gone";
+  EXPECT_TRUE(laterObjectDeleted);
+  EXPECT_FALSE(timerFired);
 }
 
 }  // namespace
