@@ -64,6 +64,9 @@ struct FrontmostApplication {
   // desktop-file id or the window class, lower-case).
   std::string identifier;
   int64_t processID = 0;
+  // The focused window's title as the window system gives it: the only title there is
+  // for a window whose application exposes no accessibility tree.
+  std::string windowTitle;
 };
 
 // What a browser's accessibility tree says about the page in front.

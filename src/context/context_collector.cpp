@@ -72,7 +72,10 @@ InputContext Session::collect() {
   context.appName = frontmost->name;
   context.bundleIdentifier = frontmost->identifier;
 
-  const AXElement application = allowCall() ? port_.applicationElement(*frontmost) : nullptr;
+  // Out of budget before asking is not the same as an application without a tree.
+  const bool askedForApplication = allowCall();
+  const AXElement application = askedForApplication ? port_.applicationElement(*frontmost) : nullptr;
+  context.accessibilityTreeMissing = askedForApplication && !application;
   const AXElement focused = copyElement(application, AXElementAttribute::focusedUIElement);
   const AXElement window = copyElement(application, AXElementAttribute::focusedWindow);
 
@@ -90,6 +93,7 @@ InputContext Session::collect() {
   const icu::UnicodeString value = text::toUnicode(rawValue);
   std::tie(context.textBeforeCursor, context.textAfterCursor) = sliceAroundCursor(value, range);
   if (window) context.windowTitle = copyString(window, AXStringAttribute::title).value_or("");
+  if (context.windowTitle.empty()) context.windowTitle = frontmost->windowTitle;
 
   if (focused) context.caretFrame = caretFrame(focused, range, value);
   if (!context.caretFrame && focused) context.caretFrame = descendantCaretFrame(focused);
@@ -125,7 +129,7 @@ InputContext Session::collect() {
         page->editableFocused ||
         (page->documentFocused && (context.isKnownEditableWebApp() || showsEditingCue(context.visibleText)));
   }
-  context.source = "accessibility";
+  context.source = context.accessibilityTreeMissing ? "window" : "accessibility";
 
   const std::size_t characters =
       text::graphemeCount(context.selectedText) + text::graphemeCount(context.textBeforeCursor) +

@@ -322,6 +322,7 @@ std::optional<std::string_view> InputContext::pasteTargetReason() const {
   const bool editingHint = isFocusedEditingSurfaceHint();
   if (currentScene == InputScene::browser && editingHint) return "browser-editing-surface-hint";
   if (currentScene != InputScene::browser && editingHint) return "focused-editing-surface-hint";
+  if (accessibilityTreeMissing) return "window-without-accessibility";
   return std::nullopt;
 }
 

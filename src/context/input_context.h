@@ -59,8 +59,14 @@ struct InputContext {
   std::string browserURL;
   std::string browserTitle;
   bool browserEditableFocused = false;
-  // "accessibility", "none", "benchmark" or a caller-given word.
+  // "accessibility", "window" (see `accessibilityTreeMissing`), "none", "benchmark" or a
+  // caller-given word.
   std::string source;
+  // The window system names a focused window, but its application exposes no
+  // accessibility tree (xterm and most terminals, applications started before
+  // accessibility was on): the keys still reach that window, so it is a paste target,
+  // and a paste it never fetches ends in the copy panel.
+  bool accessibilityTreeMissing = false;
   std::optional<Rect> focusedFrame;
   std::optional<Rect> caretFrame;
   // The collection ran out of its time budget: a focused field may be there even though

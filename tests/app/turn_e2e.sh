@@ -5,9 +5,11 @@
 # in front. Alt taps (xdotool) start and stop each turn.
 #   1. the text lands in the entry, the clipboard holds what it held before, one history
 #      line and one "pasted" metrics line, the turn's log lines in order;
-#   2. a window without a text field in front: the copy panel and "copy-panel";
-#   3. the chat server down: the raw-preserving local text is still pasted;
-#   4. the recogniser hears nothing: "empty-transcript" and nothing pasted.
+#   2. xterm in front, which has no accessibility tree: the text reaches its program
+#      through Shift+Insert, and both the clipboard and PRIMARY come back;
+#   3. a window without a text field in front: the copy panel and "copy-panel";
+#   4. the chat server down: the raw-preserving local text is still pasted;
+#   5. the recogniser hears nothing: "empty-transcript" and nothing pasted.
 #   turn_e2e.sh <sorvane> <loopback realtime server> <loopback llm server>
 set -euo pipefail
 app="$1" realtime_server="$2" llm_server="$3"
@@ -70,7 +72,32 @@ lines_in_order 'option key single tap' 'recording shown mode=dictation' 'speech 
   fail "turn log lines"
 echo "pasted turn ok: $pasted"
 
-# 2. No text field in front: the copy panel shows the text and nothing is typed anywhere.
+# 2. xterm in front: no accessibility tree, so the window system names the paste target.
+exec 7>&-  # the entry window closes
+typed="$session_work/xterm.typed"
+printf 'kept in primary' | xclip -selection primary
+# Without canonical mode cat gets the pasted bytes at once, no Return needed.
+xterm -title sorvane-turn-xterm -e sh -c 'stty -icanon -echo; exec cat > "$0"' "$typed" &
+xterm_pid=$!
+session_pids+=($xterm_pid)
+wait_for 15 test -e "$typed" || fail "xterm did not start"
+xdotool windowfocus --sync "$(xdotool search --name '^sorvane-turn-xterm$' | head -n1)" || fail "could not focus xterm"
+session_turn "$speech"
+wait_for 10 grep -q 'API' "$typed" || fail "no text reached xterm: $(cat "$typed")"
+line="$(last_metrics)"
+[ "$(json_field "$line" 'd["values"]["status"]')" = pasted ] || fail "status in xterm: $line"
+[ "$(json_field "$line" 'd["values"]["pasteTargetReason"]')" = window-without-accessibility ] ||
+  fail "paste target in xterm: $line"
+[[ "$(cat "$typed")" == *"讨论一下 API 的设计"* ]] || fail "xterm got: $(cat "$typed")"
+grep -q 'paste keys sent chord=shift+insert' "$log" || fail "xterm was not sent Shift+Insert"
+wait_for 5 bash -c '[ "$(timeout 5 xclip -o -selection clipboard)" = "kept on the clipboard" ]' ||
+  fail "clipboard not restored after xterm: $(clipboard)"
+wait_for 5 bash -c '[ "$(timeout 5 xclip -o -selection primary)" = "kept in primary" ]' ||
+  fail "PRIMARY not restored after xterm: $(timeout 5 xclip -o -selection primary)"
+kill "$xterm_pid"
+echo "xterm turn ok: $(cat "$typed")"
+
+# 3. No text field in front: the copy panel shows the text and nothing is typed anywhere.
 copy_panel_shown() {
   local w
   for w in $(xdotool search --onlyvisible --class sorvane 2>/dev/null); do
@@ -79,17 +106,16 @@ copy_panel_shown() {
   return 1
 }
 entry_lines="$(wc -l <"$field_out")"
-exec 7>&-  # the entry window closes
 session_field plain
 session_turn "$speech"
 line="$(last_metrics)"
 [ "$(json_field "$line" 'd["values"]["status"]')" = copy-panel ] || fail "status without a field: $line"
 wait_for 5 copy_panel_shown || fail "no copy panel"
 grep -q 'no focused input; showing copy panel chars=' "$log" || fail "no copy-panel log line"
-[ "$(wc -l <"$history_file")" -eq 2 ] || fail "history lines after the copy-panel turn"
+[ "$(wc -l <"$history_file")" -eq 3 ] || fail "history lines after the copy-panel turn"
 echo "copy-panel turn ok"
 
-# 3. The chat server down: the local rules' text, which keeps the raw words, is pasted.
+# 4. The chat server down: the local rules' text, which keeps the raw words, is pasted.
 exec 7>&-
 restart "$transcript" down
 session_field entry
@@ -101,7 +127,7 @@ line="$(last_metrics)"
 grep -q 'refine .*error' "$log" || fail "no refine error line with the chat server down"
 echo "chat-server-down turn ok: $(field_text)"
 
-# 4. The recogniser hears nothing: an empty transcript, nothing pasted.
+# 5. The recogniser hears nothing: an empty transcript, nothing pasted.
 exec 7>&-
 restart "" 0
 session_field entry
@@ -110,5 +136,5 @@ line="$(last_metrics)"
 [ "$(json_field "$line" 'd["values"]["status"]')" = empty-transcript ] || fail "status of an empty transcript: $line"
 sleep 0.5
 grep -q '^text=' "$field_out" && fail "something was pasted for an empty transcript: $(cat "$field_out")"
-[ "$(wc -l <"$history_file")" -eq 3 ] || fail "an empty transcript reached the history"
+[ "$(wc -l <"$history_file")" -eq 4 ] || fail "an empty transcript reached the history"
 echo "turn e2e ok"

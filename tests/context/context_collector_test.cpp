@@ -179,7 +179,7 @@ TEST_F(ContextCollectorTest, BrowserFieldsOnlyForBrowsers) {
       {"google-chrome", {"https://example.org/", "Post", false, true}, "Nothing to see", "https://example.org/", false},
   };
   for (const auto& c : cases) {
-    fake->frontmost = FrontmostApplication{"Browser", c.identifier, 7};
+    fake->frontmost = FrontmostApplication{"Browser", c.identifier, 7, ""};
     fake->page = c.page;
     fake->window->children.clear();
     fake->window->add(FakeElement::make("AXStaticText")->value(c.visible));
@@ -257,8 +257,32 @@ TEST_F(ContextCollectorTest, NoFrontmostApplicationGivesAnEmptyContextWithoutLog
   EXPECT_TRUE(log.lines().empty());
 }
 
+// xterm and most terminals have no accessibility tree: the window system's window and
+// title still make a paste target, since the paste keys reach that window.
+TEST_F(ContextCollectorTest, AWindowWhoseApplicationHasNoTreeIsStillAPasteTarget) {
+  fake->frontmost = FrontmostApplication{"XTerm", "xterm", 77, "user@host: ~/src"};
+  fake->application = nullptr;
+  testing::LogCapture log;
+  const InputContext context = collector->collect();
+  EXPECT_EQ(context.source, "window");
+  EXPECT_TRUE(context.accessibilityTreeMissing);
+  EXPECT_EQ(context.windowTitle, "user@host: ~/src");
+  EXPECT_EQ(context.pasteTargetReason().value_or("<none>"), "window-without-accessibility");
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("pasteReason=window-without-accessibility"), std::string::npos) << log.lines()[0];
+
+  // An application with a tree but no focused field is not one.
+  fake->frontmost = FrontmostApplication{"Viewer", "org.example.viewer", 78, "photo.png"};
+  fake->application = FakeElement::make("AXApplication");
+  fake->focused = nullptr;
+  const InputContext withTree = collector->collect();
+  EXPECT_EQ(withTree.source, "accessibility");
+  EXPECT_FALSE(withTree.accessibilityTreeMissing);
+  EXPECT_FALSE(withTree.pasteTargetReason().has_value()) << *withTree.pasteTargetReason();
+}
+
 TEST_F(ContextCollectorTest, FieldsAreTrimmedFramedAndLogged) {
-  fake->frontmost = FrontmostApplication{"  Notes  ", "org.example.notes", 9};
+  fake->frontmost = FrontmostApplication{"  Notes  ", "org.example.notes", 9, ""};
   auto field = focus(FakeElement::make("AXTextArea")->title(" Body ")->value("hello")->frame({200, 300, 400, 1}));
   field->settable = true;
   testing::LogCapture log;

@@ -47,7 +47,7 @@ struct FakeElement : AXObject, std::enable_shared_from_this<FakeElement> {
 
 class FakeAccessibility final : public Accessibility {
  public:
-  std::optional<FrontmostApplication> frontmost = FrontmostApplication{"Editor", "org.example.editor", 42};
+  std::optional<FrontmostApplication> frontmost = FrontmostApplication{"Editor", "org.example.editor", 42, ""};
   std::shared_ptr<FakeElement> application = FakeElement::make("AXApplication");
   std::shared_ptr<FakeElement> focused;
   std::shared_ptr<FakeElement> window;

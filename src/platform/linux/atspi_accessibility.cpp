@@ -226,6 +226,7 @@ std::optional<FrontmostApplication> AtspiAccessibility::frontmostApplication() {
       windowIdentifier(window->gtkApplicationID, window->kdeDesktopFile, window->wmInstance, window->wmClass);
   application.processID = window->pid;
   application.name = !window->wmClass.empty() ? window->wmClass : window->wmInstance;
+  application.windowTitle = window->title;
   lastWindowTitle_ = window->title;
   if (window->pid <= 0 || !ready() || !request()) return application;
 
