@@ -64,6 +64,17 @@ std::unique_ptr<platform::X11KeyboardEventSource> x11Taps(platform::WaylandDeskt
   return std::make_unique<platform::X11KeyboardEventSource>(std::move(synthetic));
 }
 
+// The key that keeps a bare tap of the tap key from reaching the application in front
+// goes through XTest, so only X11 sessions get it; Wayland compositors see our taps as
+// their own devices' keys.
+std::unique_ptr<platform::X11KeySynthesis> tapMask(DesktopSessionType session,
+                                                   std::shared_ptr<platform::X11SyntheticKeys> synthetic) {
+  if (session == DesktopSessionType::wayland) return nullptr;
+  auto keys = std::make_unique<platform::X11KeySynthesis>(std::move(synthetic));
+  if (!keys->available()) return nullptr;
+  return keys;
+}
+
 std::unique_ptr<HotKeyGrabber> chordGrabber(platform::WaylandDesktop& wayland, const DesktopBackends& backends) {
   if (auto grabber = platform::makeHotKeyGrabber(wayland, backends.hotKeys)) return grabber;
   return std::make_unique<platform::X11HotKeyGrabber>();
@@ -141,6 +152,7 @@ struct AppTurnDriver::Parts {
             platform::makeAtspiAccessibility(dispatcher.queue(kContextQueueLabel)), dispatcher)),
         inserter(dispatcher, std::make_unique<platform::QtClipboard>(),
                  pasteKeys(wayland, backends, synthetic)),
+        mask(tapMask(session, synthetic)),
         keyboard(x11Taps(wayland, backends, synthetic)),
         taps(keyboard ? static_cast<KeyboardEventSource*>(keyboard.get()) : wayland.keyboards.get()),
         store(makeTurnStore(app.store())),
@@ -167,6 +179,8 @@ struct AppTurnDriver::Parts {
     c.store = store.get();
     c.followUp = observer.get();
     controller = std::make_unique<TurnController>(dispatcher, paths.metricsFolder, std::move(c));
+
+    if (mask) option.onTapKeyDownAlone = [this] { mask->sendTapMask(); };
 
     engine.onMark = [this](std::string name) { controller->reportMark(std::move(name)); };
     engine.onValue = [this](std::string key, Json value) { controller->reportValue(std::move(key), std::move(value)); };
@@ -217,6 +231,7 @@ struct AppTurnDriver::Parts {
   SpeechEngine engine;
   std::shared_ptr<ContextCollector> collector;
   TextInserter inserter;
+  std::unique_ptr<platform::X11KeySynthesis> mask;  // null outside X11
   std::unique_ptr<platform::X11KeyboardEventSource> keyboard;  // null when the Wayland keyboards serve the taps
   KeyboardEventSource* taps;  // `keyboard` or the Wayland keyboards
   std::unique_ptr<TurnStore> store;

@@ -36,6 +36,7 @@ void OptionKeyToggleMonitor::handle(const KeyboardEvent& event) {
     if (!optionIsDown_) {
       optionIsDown_ = true;
       standaloneCandidate_ = !other;
+      if (standaloneCandidate_ && onTapKeyDownAlone && bareTapHasSideEffects(tapKey_)) onTapKeyDownAlone();
     } else if (other) {
       standaloneCandidate_ = false;
     }

@@ -4,7 +4,10 @@
 //
 // A tap counts only when the key was pressed and released with nothing else in between:
 // any other key, a mouse button or another modifier held with it cancels the tap. Taps are
-// counted with a 0.28 s window (see TapCounter). `start` subscribes to the keyboard
+// counted with a 0.28 s window (see TapCounter). When the tap key goes down alone and a
+// bare tap of it has side effects (see tap_key.h), `onTapKeyDownAlone` runs: the desktop
+// sends a harmless key then, so the application in front sees a chord, not a bare tap.
+// That key is ours and never reaches the monitor. `start` subscribes to the keyboard
 // source for events everywhere, including our own windows. Lives on the main queue;
 // callbacks run there.
 #pragma once
@@ -29,6 +32,7 @@ class OptionKeyToggleMonitor {
   std::function<void()> onSingleTap;
   std::function<void()> onDoubleTap;
   std::function<void()> onTripleTap;
+  std::function<void()> onTapKeyDownAlone;
 
   TapKey tapKey() const { return tapKey_; }
 

@@ -56,4 +56,6 @@ uint8_t otherModifiers(TapKey key, uint8_t modifiers) {
   return rest;
 }
 
+bool bareTapHasSideEffects(TapKey key) { return key != TapKey::rightControl; }
+
 }  // namespace sorvane

@@ -37,5 +37,9 @@ TapKey tapKeyFromFile(const std::optional<std::string>& content);
 bool tapKeyHeld(TapKey key, uint8_t modifiers);
 // The held modifiers other than the tap key; any of them makes a press no bare tap.
 uint8_t otherModifiers(TapKey key, uint8_t modifiers);
+// Whether a bare tap of this key does something of its own on a Linux desktop: a bare Alt
+// moves the focus to the menu bar in Firefox, LibreOffice and Qt applications, a bare
+// Super opens the desktop's launcher. A bare Right Control does nothing anywhere.
+bool bareTapHasSideEffects(TapKey key);
 
 }  // namespace sorvane

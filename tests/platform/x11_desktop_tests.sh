@@ -2,10 +2,11 @@
 # Runs the X11 adapter tests (paste, clipboard, key taps, hotkeys) in an X server of their
 # own: they own the clipboard, move the keyboard focus and press keys, which would
 # disturb (and be disturbed by) other tests sharing the test command's X server.
-#   x11_desktop_tests.sh <sorvane_platform_tests> <x11_fixture.py>
+#   x11_desktop_tests.sh <sorvane_platform_tests> <x11_fixture.py> <sorvane_atspi_qt_fixture>
 set -u
 tests=$1
 fixture=$2
+export SORVANE_ATSPI_QT_FIXTURE=$3
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../support/desktop_session.sh"
 work=$(mktemp -d)
 pids=()

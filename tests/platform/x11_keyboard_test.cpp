@@ -4,6 +4,8 @@
 // chord another program holds is left out while the others fire.
 #include <QLineEdit>
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "input/control_style_key_monitor.h"
@@ -72,6 +74,41 @@ TEST_F(X11Keyboard, AltTapAndControlDoubleTapReachTheMonitorsOurOwnPasteDoesNot)
   // After a paste an Alt tap still arrives.
   xdotool({"key", "alt"});
   EXPECT_TRUE(waitUntil([&] { return single == 2; }, std::chrono::seconds(3)));
+}
+
+// A bare Alt moves the keyboard focus into a Qt window's menu bar, as it does in Firefox and
+// LibreOffice. The Right Control we send while Alt is held alone keeps the focus in the
+// field, and the tap still counts: the monitor never sees that key.
+TEST_F(X11Keyboard, TheTapMaskKeepsAMenuBarFromTakingTheFocusAndTheTapStillCounts) {
+  const char* program = std::getenv("SORVANE_ATSPI_QT_FIXTURE");
+  if (!program) GTEST_SKIP() << "needs the Qt fixture (x11_desktop_tests.sh)";
+  testing::Fixture window(QString::fromLocal8Bit(program), {"--menu", "sorvane-menu-window"});
+  ASSERT_TRUE(window.waitFor("ready"));
+  testing::focusWindow("sorvane-menu-window");
+  ASSERT_TRUE(window.waitFor("focus QTextEdit"));
+
+  OptionKeyToggleMonitor option(*dispatcher);
+  int taps = 0;
+  option.onSingleTap = [&] { ++taps; };
+  ASSERT_TRUE(option.start(*source));
+  // A tap as a hand makes it: Alt is held for a moment.
+  const QStringList tap{"keydown", "alt", "sleep", "0.15", "keyup", "alt"};
+
+  // Unmasked, the fixture shows what users saw.
+  xdotool(tap);
+  ASSERT_TRUE(waitUntil([&] { return taps == 1; }, std::chrono::seconds(3)));
+  ASSERT_TRUE(window.waitFor("focus QMenuBar")) << window.output;
+  xdotool({"key", "Escape"});
+  ASSERT_TRUE(waitUntil([&] { return window.count("focus QTextEdit") == 2; })) << window.output;
+  pause(400);  // past the tap window
+
+  platform::X11KeySynthesis keys(synthetic);
+  option.onTapKeyDownAlone = [&] { EXPECT_TRUE(keys.sendTapMask()); };
+  xdotool(tap);
+  EXPECT_TRUE(waitUntil([&] { return taps == 2; }, std::chrono::seconds(3)));
+  pause(300);  // room for a menu bar that would take the focus
+  EXPECT_EQ(window.count("focus QMenuBar"), 1u) << window.output;
+  EXPECT_TRUE(synthetic->empty());
 }
 
 TEST_F(X11Keyboard, OutsideObserversDoNotSeeKeysTypedInOurWindowsAndHandlesUnregister) {

@@ -44,14 +44,17 @@ inline void focusWindow(const QString& title) {
   runTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", title, "windowfocus", "--sync"});
 }
 
-// A running x11_fixture.py; its output lines collect in `output`; it ends with the test.
+// A running x11_fixture.py (or another fixture program); its output lines collect in
+// `output`; it ends with the test.
 class Fixture {
  public:
-  explicit Fixture(const QStringList& arguments) {
+  explicit Fixture(const QStringList& arguments)
+      : Fixture("/usr/bin/python3", QStringList{QString::fromLocal8Bit(std::getenv("SORVANE_X11_FIXTURE"))} + arguments) {}
+  Fixture(const QString& program, const QStringList& arguments) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&process_, &QProcess::readyReadStandardOutput,
                      [this] { output += process_.readAllStandardOutput().toStdString(); });
-    process_.start("/usr/bin/python3", QStringList{QString::fromLocal8Bit(std::getenv("SORVANE_X11_FIXTURE"))} + arguments);
+    process_.start(program, arguments);
   }
   ~Fixture() {
     process_.closeWriteChannel();
@@ -60,6 +63,11 @@ class Fixture {
   }
   bool waitFor(const std::string& fragment, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     return waitUntil([&] { return output.find(fragment) != std::string::npos; }, limit);
+  }
+  std::size_t count(const std::string& fragment) const {
+    std::size_t n = 0;
+    for (auto at = output.find(fragment); at != std::string::npos; at = output.find(fragment, at + 1)) ++n;
+    return n;
   }
   void send(const std::string& line) { process_.write(QByteArray::fromStdString(line + "\n")); }
   void stop() {

@@ -124,6 +124,19 @@ bool X11KeySynthesis::sendPasteChord(PasteChord chord) {
     codes.push_back(code);
   }
 
+  sendPressedInOrder(codes);
+  return true;
+}
+
+bool X11KeySynthesis::sendTapMask() {
+  if (!available()) return false;
+  const KeyCode code = XKeysymToKeycode(display_, XK_Control_R);
+  if (!code) return false;
+  sendPressedInOrder({code});
+  return true;
+}
+
+void X11KeySynthesis::sendPressedInOrder(const std::vector<unsigned char>& codes) {
   std::vector<std::pair<KeyCode, bool>> events;
   for (KeyCode code : codes) events.emplace_back(code, true);
   for (auto code = codes.rbegin(); code != codes.rend(); ++code) events.emplace_back(*code, false);
@@ -132,7 +145,6 @@ bool X11KeySynthesis::sendPasteChord(PasteChord chord) {
     XTestFakeKeyEvent(display_, code, press ? True : False, CurrentTime);
   }
   XFlush(display_);
-  return true;
 }
 
 }  // namespace sorvane::platform

@@ -33,8 +33,16 @@ class X11KeySynthesis final : public KeySynthesis {
   bool userModifiersHeld() override;
   std::vector<std::string> focusedWindowClasses() override;
   bool sendPasteChord(PasteChord chord) override;
+  // A press and release of Right Control, sent while the user holds the tap key alone: the
+  // application in front then sees a chord, and a bare Alt no longer opens its menu bar
+  // (a bare Super, the launcher). Control does nothing on its own in any application, and
+  // with the tap key it makes no shortcut. False when nothing could be sent.
+  bool sendTapMask();
 
  private:
+  // Presses the keys in order and releases them in reverse, each recorded as ours first.
+  void sendPressedInOrder(const std::vector<unsigned char>& codes);
+
   Display* display_ = nullptr;
   bool xtest_ = false;
   std::shared_ptr<X11SyntheticKeys> synthetic_;
