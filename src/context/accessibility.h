@@ -110,6 +110,9 @@ class Accessibility {
   // with keyboard focus or the primary one.
   virtual std::vector<Rect> screens() = 0;
   virtual std::optional<Rect> mainScreen() = 0;
+  // The part of `screen` (a frame `screens()` gave) that the desktop's panels and docks
+  // leave free, in desktop space; absent when the desktop says nothing (the whole screen).
+  virtual std::optional<Rect> workArea(const Rect& screen) = 0;
   virtual std::optional<AXPoint> mouseLocation() = 0;
 
   // Bounds every following call: each answers within `timeout` or counts as absent.

@@ -72,10 +72,11 @@ InputContext Session::collect() {
   context.appName = frontmost->name;
   context.bundleIdentifier = frontmost->identifier;
 
-  // Out of budget before asking is not the same as an application without a tree.
+  // A search cut short by a slow application is not the same as an application without
+  // a tree.
   const bool askedForApplication = allowCall();
   const AXElement application = askedForApplication ? port_.applicationElement(*frontmost) : nullptr;
-  context.accessibilityTreeMissing = askedForApplication && !application;
+  context.accessibilityTreeMissing = askedForApplication && !application && !stats_.budgetExhausted;
   const AXElement focused = copyElement(application, AXElementAttribute::focusedUIElement);
   const AXElement window = copyElement(application, AXElementAttribute::focusedWindow);
 
@@ -193,18 +194,31 @@ void ContextCollector::collectAsync(std::function<void(InputContext)> done) {
   });
 }
 
+// Screens are matched by their whole frames (a window or the mouse may sit over a panel);
+// the windows are then placed inside the chosen screen's work area.
 std::optional<Rect> ContextCollector::targetScreenForFrontmostWindow() {
   return onContextQueue<std::optional<Rect>>([&] {
     Session session(*accessibility_, dispatcher_.clock());
-    return session.targetScreenForFrontmostWindow();
+    return workAreaOf(session.targetScreenForFrontmostWindow());
   });
 }
 
 std::optional<Rect> ContextCollector::screenContainingMouse() {
   return onContextQueue<std::optional<Rect>>([&] {
     Session session(*accessibility_, dispatcher_.clock());
-    return session.screenContainingMouse();
+    return workAreaOf(session.screenContainingMouse());
   });
+}
+
+std::optional<Rect> ContextCollector::workAreaOf(const std::optional<Rect>& screen) {
+  if (!screen) return std::nullopt;
+  const auto area = accessibility_->workArea(*screen);
+  // A work area that is empty or reaches outside its screen is a desktop's mistake.
+  if (!area || !(area->width > 0) || !(area->height > 0) || area->x < screen->x || area->y < screen->y ||
+      area->x + area->width > screen->x + screen->width || area->y + area->height > screen->y + screen->height) {
+    return screen;
+  }
+  return area;
 }
 
 }  // namespace sorvane

@@ -52,10 +52,11 @@ class ContextCollector {
   // collector is gone.
   void collectAsync(std::function<void(InputContext)> done);
 
-  // The screen (desktop space) with the largest share of the frontmost window, else the
-  // screen under the mouse; absent only without screens.
+  // Where the turn's windows go: the work area (the screen less its panels and docks, in
+  // desktop space) of the screen with the largest share of the frontmost window, else of
+  // the screen under the mouse; absent only without screens.
   std::optional<Rect> targetScreenForFrontmostWindow();
-  // The screen whose frame contains the mouse, else the main screen.
+  // The work area of the screen whose frame contains the mouse, else of the main screen.
   std::optional<Rect> screenContainingMouse();
 
   // Accessibility space (y down) to desktop space (y up), choosing the screen the frame
@@ -66,6 +67,8 @@ class ContextCollector {
  private:
   template <typename Result>
   Result onContextQueue(const std::function<Result()>& work);
+  // The screen's work area as the port gives it, or the screen itself. Context queue.
+  std::optional<Rect> workAreaOf(const std::optional<Rect>& screen);
 
   // Shared with tasks still queued on the context queue, so a collector destroyed on the
   // main queue never leaves them a dangling port.

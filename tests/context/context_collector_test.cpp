@@ -338,6 +338,29 @@ TEST_F(ContextCollectorTest, TargetScreenFollowsTheWindowElseTheMouse) {
   EXPECT_EQ(collector->screenContainingMouse(), std::nullopt);
 }
 
+// Screens are chosen by their whole frames (the mouse may be over a panel), and the turn's
+// windows go inside the chosen one's work area; a work area that makes no sense is ignored.
+TEST_F(ContextCollectorTest, TheChosenScreenComesAsItsWorkArea) {
+  const Rect left{0, 180, 1440, 900};
+  const Rect right{1440, 0, 1920, 1080};
+  const Rect rightBelowTopPanel{1440, 0, 1920, 1048};
+  fake->screenFrames = {left, right};
+  fake->main = left;
+  fake->workAreas = {{right, rightBelowTopPanel}};
+  fake->window = nullptr;
+  fake->mouse = AXPoint{2000, 1070};  // on the right screen's top panel
+  EXPECT_EQ(collector->screenContainingMouse(), rightBelowTopPanel);
+  EXPECT_EQ(collector->targetScreenForFrontmostWindow(), rightBelowTopPanel);
+  fake->mouse = AXPoint{100, 500};
+  EXPECT_EQ(collector->screenContainingMouse(), left);  // no work area known
+
+  for (const Rect& nonsense : {Rect{1440, 0, 0, 1048}, Rect{1400, 0, 1920, 1048}, Rect{1440, 0, 1920, 1200}}) {
+    fake->workAreas = {{right, nonsense}};
+    fake->mouse = AXPoint{2000, 500};
+    EXPECT_EQ(collector->screenContainingMouse(), right) << nonsense.x << "," << nonsense.width;
+  }
+}
+
 TEST_F(ContextCollectorTest, CallsHappenOnTheContextQueueOnly) {
   fake->requiredQueue = &dispatcher.queue(kContextQueueLabel);
   focus(FakeElement::make("AXTextArea")->value("hello"));

@@ -24,6 +24,7 @@
 #include "platform/linux/atspi_accessibility.h"
 #include "platform/linux/atspi_status_switch.h"
 #include "core/unicode_text.h"
+#include "support/qt/main_loop_wait.h"
 #include "support/test_support.h"
 
 namespace sorvane::platform {
@@ -190,6 +191,18 @@ TEST_F(AtspiDesktop, AHungApplicationCostsOneBudget) {
 
   // Answering again, it is read in full.
   EXPECT_EQ(collectOnceFocused("Sorvane GTK Fixture").selectedText, "world");
+}
+
+// A panel's reserved strip (_NET_WORKAREA, as window managers publish it) is left out of
+// where the turn's windows go, while the window is still matched to its whole screen.
+TEST_F(AtspiDesktop, TheWorkAreaLeavesOutTheDesktopsPanels) {
+  run("xprop", {"-root", "-f", "_NET_SUPPORTED", "32a", "-set", "_NET_SUPPORTED", "_NET_WORKAREA"});
+  run("xprop", {"-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", "0, 32, 1280, 768"});
+  const Rect belowTopPanel{0, 0, 1280, 768};  // desktop space: y grows upward
+  EXPECT_TRUE(sorvane::testing::waitUntil([&] { return collector->screenContainingMouse() == belowTopPanel; }, 10s));
+  run("xprop", {"-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", "0, 0, 1280, 800"});
+  EXPECT_TRUE(sorvane::testing::waitUntil(
+      [&] { return collector->screenContainingMouse() == Rect{0, 0, 1280, 800}; }, 10s));
 }
 
 // The app's switch, run to its end on the main thread; the cap only guards the test.

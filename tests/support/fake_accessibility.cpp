@@ -125,4 +125,11 @@ std::optional<AXPoint> FakeAccessibility::mouseLocation() {
   return mouse;
 }
 
+std::optional<Rect> FakeAccessibility::workArea(const Rect& screen) {
+  for (const auto& [frame, area] : workAreas) {
+    if (frame == screen) return area;
+  }
+  return std::nullopt;
+}
+
 }  // namespace sorvane::testing

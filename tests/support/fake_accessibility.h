@@ -55,6 +55,8 @@ class FakeAccessibility final : public Accessibility {
   std::vector<Rect> screenFrames{{0, 0, 1440, 900}};
   std::optional<Rect> main = Rect{0, 0, 1440, 900};
   std::optional<AXPoint> mouse = AXPoint{100, 100};
+  // {screen, its work area}; a screen not listed has none.
+  std::vector<std::pair<Rect, Rect>> workAreas;
   // When set, a call to a hung element advances this clock by the call timeout.
   VirtualClock* clock = nullptr;
   // When set, calls made while this queue is not current are counted in offQueueCalls.
@@ -79,6 +81,7 @@ class FakeAccessibility final : public Accessibility {
                                          const AXElement& focused) override;
   std::vector<Rect> screens() override { return screenFrames; }
   std::optional<Rect> mainScreen() override { return main; }
+  std::optional<Rect> workArea(const Rect& screen) override;
   std::optional<AXPoint> mouseLocation() override;
   void setCallTimeout(Milliseconds timeout) override { lastTimeout = timeout; }
 

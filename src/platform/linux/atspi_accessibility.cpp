@@ -43,6 +43,8 @@ ScreenSnapshot::ScreenSnapshot() {
 
 void ScreenSnapshot::follow(QScreen* screen) {
   QObject::connect(screen, &QScreen::geometryChanged, &receiver_, [this](const QRect&) { refresh(); });
+  // The work area changes when a panel appears, moves or hides (_NET_WORKAREA on X11).
+  QObject::connect(screen, &QScreen::availableGeometryChanged, &receiver_, [this](const QRect&) { refresh(); });
 }
 
 void ScreenSnapshot::refresh() {
@@ -55,10 +57,21 @@ void ScreenSnapshot::refresh() {
   auto flip = [&](const QRect& g) {
     return Rect{double(g.x()), frames.desktopHeight - g.y() - g.height(), double(g.width()), double(g.height())};
   };
-  for (QScreen* screen : screens) frames.screens.push_back(flip(screen->geometry()));
+  for (QScreen* screen : screens) {
+    frames.screens.push_back(flip(screen->geometry()));
+    frames.workAreas.push_back(flip(screen->availableGeometry()));
+  }
   if (QScreen* primary = QGuiApplication::primaryScreen()) frames.main = flip(primary->geometry());
   std::lock_guard lock(mutex_);
   frames_ = std::move(frames);
+}
+
+std::optional<Rect> AtspiAccessibility::workArea(const Rect& screen) {
+  const ScreenSnapshot::Frames frames = screens_.read();
+  for (std::size_t i = 0; i < frames.screens.size() && i < frames.workAreas.size(); ++i) {
+    if (frames.screens[i] == screen) return frames.workAreas[i];
+  }
+  return std::nullopt;
 }
 
 AtspiAccessibility::AtspiAccessibility(SerialQueue& contextQueue) : queue_(contextQueue) {}

@@ -64,6 +64,7 @@ class ScreenSnapshot {
 
   struct Frames {
     std::vector<Rect> screens;  // desktop space
+    std::vector<Rect> workAreas;  // of each screen, in the same order (Qt's available geometry)
     std::optional<Rect> main;
     double desktopHeight = 0;  // the bottom of the virtual desktop in X coordinates
   };
@@ -139,6 +140,7 @@ class AtspiAccessibility final : public Accessibility {
                                          const AXElement& focused) override;
   std::vector<Rect> screens() override { return screens_.read().screens; }
   std::optional<Rect> mainScreen() override { return screens_.read().main; }
+  std::optional<Rect> workArea(const Rect& screen) override;
   std::optional<AXPoint> mouseLocation() override;
   void setCallTimeout(Milliseconds timeout) override {
     deadline_ = SteadyClock::now() + std::min(timeout, kContextCollectionBudget);
