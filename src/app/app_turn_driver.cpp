@@ -109,7 +109,7 @@ class AppTurnDriver::Windows final : public TurnWindows {
     if (preset) palette_.select(*preset);
   }
   void refreshDashboard() override {
-    if (app_.dashboard()) app_.dashboard()->refresh();
+    if (app_.dashboard()) app_.dashboard()->refreshIfShown();
   }
   void rebuildStatusMenu(const StatusMenuState& state) override { driver_.stateChanged(state); }
   void beep() override { QApplication::beep(); }

@@ -191,7 +191,11 @@ void DesktopApp::setTurnDriver(std::unique_ptr<TurnDriver> driver) {
   rebuildStatusMenu();
 }
 
-void DesktopApp::rebuildStatusMenu() { statusItem_.apply(buildStatusMenu(driver_->menuState())); }
+void DesktopApp::rebuildStatusMenu() {
+  const StatusMenuModel model = buildStatusMenu(driver_->menuState());
+  statusItem_.apply(model);
+  if (dashboard_) dashboard_->applyMenu(model);
+}
 
 void DesktopApp::perform(MenuAction action) {
   const StatusMenuState& state = driver_->menuState();
@@ -234,7 +238,7 @@ void DesktopApp::recordLastResultFeedback() {
   if (state.lastFinalText.empty() || state.lastRawText.empty()) return;
   store_->recordManualFeedback(state.lastRawText, state.lastFinalText, state.lastFinalText, driver_->lastContext(),
                                kManualFeedbackNote, std::nullopt, driver_->lastAudioPath());
-  if (dashboard_) dashboard_->refresh();
+  if (dashboard_) dashboard_->refreshIfShown();
   ensureLearningPanel().showNotification(std::string(kManualFeedbackNoticeTitle),
                                          std::string(kManualFeedbackNoticeMessage), screenForHud());
 }
@@ -275,8 +279,11 @@ MirlaDashboardWindow& DesktopApp::ensureDashboard() {
     dashboard_ = std::make_unique<MirlaDashboardWindow>(
         DashboardServices{*store_, *account_, updateChecker_.get(), paths_, config_, providers_,
                           [](const std::string& url) { openWebURL(url); },
-                          [](const std::string& path) { openFolder(path); }});
+                          [](const std::string& path) { openFolder(path); },
+                          !QSystemTrayIcon::isSystemTrayAvailable(),
+                          [this](MenuAction action) { perform(action); }});
     dashboard_->setDesktopNotice(desktopNotice_);
+    dashboard_->applyMenu(buildStatusMenu(driver_->menuState()));
   }
   return *dashboard_;
 }

@@ -74,6 +74,23 @@ MirlaDashboardWindow::MirlaDashboardWindow(DashboardServices services)
     sideLayout->addWidget(button);
   }
   sideLayout->addStretch(1);
+  // Without a tray host these are the only way to cancel a turn or quit.
+  menuActions_ = new QWidget(sidebar);
+  auto* actionsLayout = new QVBoxLayout(menuActions_);
+  actionsLayout->setContentsMargins(0, 0, 0, 0);
+  actionsLayout->setSpacing(4);
+  for (std::size_t i = 0; i < kDashboardMenuSlots.size(); ++i) {
+    auto* button = new QPushButton(menuActions_);
+    button->setObjectName(QStringLiteral("menu-action-%1").arg(static_cast<int>(kDashboardMenuSlots[i])));
+    menuButtons_[i] = button;
+    actionsLayout->addWidget(button);
+    QObject::connect(button, &QPushButton::clicked, this, [this, i] {
+      if (services_.perform && menuButtonActions_[i] != MenuAction::none) services_.perform(menuButtonActions_[i]);
+    });
+  }
+  sideLayout->addWidget(menuActions_);
+  menuActions_->setVisible(services_.showMenuActions);
+  applyMenu(buildStatusMenu(StatusMenuState{}));
   layout->addWidget(sidebar);
 
   pages_ = new QStackedWidget(this);
@@ -94,6 +111,38 @@ MirlaDashboardWindow::MirlaDashboardWindow(DashboardServices services)
 }
 
 MirlaDashboardWindow::~MirlaDashboardWindow() = default;
+
+void MirlaDashboardWindow::applyMenu(const StatusMenuModel& model) {
+  for (std::size_t i = 0; i < kDashboardMenuSlots.size(); ++i) {
+    const MenuEntry& entry = model.entry(kDashboardMenuSlots[i]);
+    menuButtons_[i]->setText(QString::fromStdString(entry.title));
+    menuButtons_[i]->setVisible(entry.visible);
+    menuButtons_[i]->setEnabled(entry.enabled);
+    menuButtonActions_[i] = entry.action;
+  }
+}
+
+QPushButton* MirlaDashboardWindow::menuActionButton(MenuSlot slot) const {
+  for (std::size_t i = 0; i < kDashboardMenuSlots.size(); ++i) {
+    if (kDashboardMenuSlots[i] == slot) return menuButtons_[i];
+  }
+  return nullptr;
+}
+
+void MirlaDashboardWindow::refreshIfShown() {
+  // Each refresh reads up to 2,000 history lines: a hidden window waits until it is shown.
+  if (!isVisible()) {
+    stale_ = true;
+    return;
+  }
+  refresh();
+}
+
+void MirlaDashboardWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (stale_) refresh();
+}
+
 QWidget* MirlaDashboardWindow::buildTextSection(const QString& title, QPlainTextEdit*& view) {
   auto* page = new QWidget(this);
   auto* layout = new QVBoxLayout(page);
@@ -173,6 +222,7 @@ void MirlaDashboardWindow::showSection(MirlaDashboardSection section) {
 }
 
 void MirlaDashboardWindow::showWindowAndRefresh() {
+  stale_ = false;  // refreshed below, once
   show();
   raise();
   activateWindow();
@@ -182,6 +232,7 @@ void MirlaDashboardWindow::showWindowAndRefresh() {
 }
 
 void MirlaDashboardWindow::refresh() {
+  stale_ = false;
   const MirlaDashboardStats stats = services_.store.dashboardStats();
   metricValues_[0]->setText(QString::fromStdString(formatDurationMs(stats.todayRecordingMs)));
   metricValues_[1]->setText(QString::fromStdString(formatCount(stats.todayChars)));

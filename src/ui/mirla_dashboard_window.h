@@ -12,12 +12,17 @@
 //         start at login (the autostart entry), and the log, data and metrics folders
 //
 // `showWindowAndRefresh` (tray menu, a second launch, launch) brings it up, reloads every
-// section from the store and starts the update check. Everything from a record or a
-// server is shown as plain text. Main thread; the store's calls block on its own queue.
+// section from the store and starts the update check; `refreshIfShown` (after each turn)
+// reloads only a visible window, a hidden one reloads when it is next shown. Without a
+// tray host (`DashboardServices::showMenuActions`) the sidebar carries the tray menu's
+// actions: cancel, copy last text, feedback and quit, kept in step by `applyMenu`.
+// Everything from a record or a server is shown as plain text. Main thread; the store's
+// calls block on its own queue.
 #pragma once
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,6 +31,7 @@
 
 #include "core/config_folder.h"
 #include "core/paths.h"
+#include "turn/status_menu_model.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -70,7 +76,14 @@ struct DashboardServices {
   std::function<void(const std::string& url)> openURL;
   // Opens a local folder in the file manager.
   std::function<void(const std::string& path)> openFolder;
+  // The tray menu's actions in the sidebar, for desktops with no tray host.
+  bool showMenuActions = false;
+  std::function<void(MenuAction)> perform;
 };
+
+// The tray menu's slots the sidebar offers when there is no tray.
+inline constexpr std::array<MenuSlot, 4> kDashboardMenuSlots{MenuSlot::cancel, MenuSlot::copyLastText,
+                                                             MenuSlot::recordFeedback, MenuSlot::quit};
 
 class MirlaDashboardWindow final : public QWidget {
  public:
@@ -79,6 +92,9 @@ class MirlaDashboardWindow final : public QWidget {
 
   void showWindowAndRefresh();
   void refresh();
+  void refreshIfShown();
+  // Titles, visibility and enabled state of the sidebar's menu actions.
+  void applyMenu(const StatusMenuModel& model);
   void showSection(MirlaDashboardSection section);
   MirlaDashboardSection selectedSection() const { return selected_; }
 
@@ -108,11 +124,16 @@ class MirlaDashboardWindow final : public QWidget {
   void setDesktopNotice(const std::optional<std::string>& text);
   QLabel& desktopNotice() { return *desktopNotice_; }
   MirlaTrendChartView& chart() { return *chart_; }
+  // One of `kDashboardMenuSlots`; null for any other slot.
+  QPushButton* menuActionButton(MenuSlot slot) const;
 
   void addDictionaryTermPressed();
   void accountActionPressed(bool signUp);
   void openGoogleSignIn();
   void openMirlaWebsite();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* buildOverview();
@@ -155,6 +176,10 @@ class MirlaDashboardWindow final : public QWidget {
   QLabel* tapKeyStatus_ = nullptr;
   QCheckBox* startAtLogin_ = nullptr;
   QLabel* startAtLoginStatus_ = nullptr;
+  QWidget* menuActions_ = nullptr;
+  std::array<QPushButton*, kDashboardMenuSlots.size()> menuButtons_{};
+  std::array<MenuAction, kDashboardMenuSlots.size()> menuButtonActions_{};
+  bool stale_ = false;  // a refresh was skipped while hidden
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
 

@@ -54,12 +54,13 @@ class DashboardTest : public ::testing::Test {
     http_.reset();
   }
 
-  MirlaDashboardWindow& open(const std::string& website = {}) {
+  MirlaDashboardWindow& open(const std::string& website = {}, bool menuActions = false) {
     account_ = std::make_unique<MirlaAccountClient>(*dispatcher_, *http_, website);
     window_ = std::make_unique<MirlaDashboardWindow>(DashboardServices{
         *store_, *account_, nullptr, paths_, ConfigFolder(paths_.configFolder), ProviderSettings{},
         [this](const std::string& url) { opened_.push_back(url); },
-        [this](const std::string& path) { opened_.push_back(path); }});
+        [this](const std::string& path) { opened_.push_back(path); }, menuActions,
+        [this](MenuAction action) { performed_.push_back(action); }});
     window_->refresh();
     return *window_;
   }
@@ -77,7 +78,56 @@ class DashboardTest : public ::testing::Test {
   std::unique_ptr<MirlaAccountClient> account_;
   std::unique_ptr<MirlaDashboardWindow> window_;
   std::vector<std::string> opened_;
+  std::vector<MenuAction> performed_;
 };
+
+// After every turn the app asks for a refresh; a hidden window reads nothing then and
+// catches up when it is shown.
+TEST_F(DashboardTest, AHiddenDashboardRefreshesWhenItIsShownNotBefore) {
+  auto& window = open();
+  ASSERT_EQ(window.sectionText(MirlaDashboardSection::dictionary).toStdString(), kDictionaryEmptyText);
+  ASSERT_TRUE(store_->addDictionaryTerm("Sorvane", "manual", std::string(kManualTermReason)));
+  window.refreshIfShown();
+  EXPECT_EQ(window.sectionText(MirlaDashboardSection::dictionary).toStdString(), kDictionaryEmptyText);
+  window.show();
+  EXPECT_TRUE(window.sectionText(MirlaDashboardSection::dictionary).contains(QStringLiteral("Sorvane")));
+  ASSERT_TRUE(store_->addDictionaryTerm("DeepSeek", "manual", std::string(kManualTermReason)));
+  window.refreshIfShown();
+  EXPECT_TRUE(window.sectionText(MirlaDashboardSection::dictionary).contains(QStringLiteral("DeepSeek")));
+}
+
+// With no tray host the sidebar is where a turn is cancelled, the last text copied,
+// feedback recorded and the app quit; the buttons follow the menu's state.
+TEST_F(DashboardTest, WithoutATrayTheSidebarCarriesTheMenusActions) {
+  {
+    auto& withTray = open();
+    withTray.show();
+    EXPECT_FALSE(withTray.menuActionButton(MenuSlot::quit)->isVisible());
+  }
+  auto& window = open({}, true);
+  window.show();
+  QPushButton* cancel = window.menuActionButton(MenuSlot::cancel);
+  QPushButton* copy = window.menuActionButton(MenuSlot::copyLastText);
+  QPushButton* quit = window.menuActionButton(MenuSlot::quit);
+  ASSERT_TRUE(cancel && copy && quit && window.menuActionButton(MenuSlot::recordFeedback));
+  EXPECT_EQ(window.menuActionButton(MenuSlot::toggle), nullptr);
+  EXPECT_TRUE(quit->isVisible());
+  EXPECT_EQ(quit->text().toStdString(), buildStatusMenu({}).entry(MenuSlot::quit).title);
+  EXPECT_FALSE(cancel->isVisible());  // idle: nothing to cancel, nothing to copy
+  EXPECT_FALSE(copy->isEnabled());
+
+  StatusMenuState recording;
+  recording.isRecording = true;
+  recording.lastFinalText = "上一次的文字";
+  recording.lastRawText = "上一次的文字";
+  window.applyMenu(buildStatusMenu(recording));
+  EXPECT_TRUE(cancel->isVisible());
+  EXPECT_TRUE(copy->isEnabled());
+  cancel->click();
+  copy->click();
+  quit->click();
+  EXPECT_EQ(performed_, (std::vector<MenuAction>{MenuAction::cancelRecording, MenuAction::copyLastText, MenuAction::quit}));
+}
 
 TEST_F(DashboardTest, EmptyStoreShowsTheEmptyStatesAndAnUnconfiguredAccount) {
   auto& window = open();
