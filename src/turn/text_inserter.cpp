@@ -53,7 +53,11 @@ TextInserter::TextInserter(Dispatcher& dispatcher, std::unique_ptr<Clipboard> cl
                            std::unique_ptr<KeySynthesis> keys)
     : dispatcher_(dispatcher), clipboard_(std::move(clipboard)), keys_(std::move(keys)) {}
 
-TextInserter::~TextInserter() { finishPendingRestore(); }
+TextInserter::~TextInserter() {
+  if (!pending_) return;
+  pending_->completion = nullptr;  // its turn is gone with the app
+  restoreNow();
+}
 
 void TextInserter::paste(const std::string& text, Completion completion) {
   if (text.empty()) {
@@ -218,8 +222,12 @@ void TextInserter::restore(ClipboardSelection selection, const Held& held) {
 
 void TextInserter::finishPendingRestore() {
   if (!pending_) return;
-  report(PasteOutcome::fellBack);
+  // Called as the app quits: the event loop may never run again, so the turn hears of
+  // the fallback now, not through the main queue, and can still record itself.
+  auto completion = std::move(pending_->completion);
+  pending_->completion = nullptr;
   restoreNow();
+  if (completion) completion(PasteOutcome::fellBack);
 }
 
 }  // namespace sorvane

@@ -30,9 +30,10 @@
 // A paste that starts while an earlier one is pending (fetched or not, before its restore)
 // takes the earlier snapshots over for each selection our offer still owns and cancels
 // the earlier restore, so the user's own data comes back at the end of the last paste.
-// Quitting must call `finishPendingRestore` (the destructor does too) while the event loop
-// still runs, so a clipboard manager can take the restored data: at quit the user's data
-// is restored at once, even before the bound, since afterwards nobody could restore it.
+// Quitting must call `finishPendingRestore` while the event loop still runs, so a clipboard
+// manager can take the restored data: at quit the user's data is restored at once, even
+// before the bound, since afterwards nobody could restore it, and a paste still waiting
+// reports before the call returns. The destructor restores too, but reports nothing.
 //
 // Lives on the main queue.
 #pragma once
@@ -68,7 +69,8 @@ class TextInserter {
   TextInserter& operator=(const TextInserter&) = delete;
 
   void paste(const std::string& text, Completion completion = {});
-  // Runs a pending restore now (quit); a paste still waiting reports `fellBack`.
+  // Runs a pending restore now (quit); a paste still waiting reports `fellBack` from
+  // within this call.
   void finishPendingRestore();
   bool hasPendingRestore() const { return pending_.has_value(); }
 

@@ -181,6 +181,18 @@ TEST_F(TextInserterTest, TheUsersClipboardComesBackOnlyWhenThePasteCanNoLongerRe
   }
 }
 
+// Quitting runs no event loop after it: a paste not yet settled reports at once, so its
+// turn still records itself, and the user's clipboard is back before the app is gone.
+TEST_F(TextInserterTest, AQuitBeforeTheFallbackReportsAtOnce) {
+  auto outcome = paste("dictated");
+  after(300);
+  ASSERT_FALSE(outcome->has_value());
+  inserter->finishPendingRestore();
+  EXPECT_EQ(*outcome, PasteOutcome::fellBack);
+  EXPECT_EQ(clip.contents.formats, userData().formats);
+  EXPECT_FALSE(inserter->hasPendingRestore());
+}
+
 TEST_F(TextInserterTest, ACopyMadeBeforeTheRestoreStays) {
   // Another program's copy, and our own "Copy Last Text" of the very same text: both are
   // the user's now, even though the second has the dictated text in it.
