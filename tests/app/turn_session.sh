@@ -1,8 +1,9 @@
 # Sourced by the whole-turn test and the turn latency benchmark: a private desktop for
 # the app, built from real parts. Functions:
 #   session_begin            a temporary home, a virtual X server, a D-Bus session and an
-#                            AT-SPI bus of its own, a PulseAudio server whose default source
-#                            is a pipe fed by mic_feeder.py (silence until told to speak)
+#                            AT-SPI bus of its own (accessibility on, unless
+#                            SESSION_ACCESSIBILITY=off), a PulseAudio server whose default
+#                            source is a pipe fed by mic_feeder.py (silence until told to speak)
 #   session_services TEXT FINAL_DELAY_MS MODEL_DELAY_MS|down
 #                            the loopback realtime recogniser (answering TEXT) and the
 #                            loopback chat server (echoing the raw text) named in
@@ -63,8 +64,12 @@ session_begin() {
   session_pids+=($!)
   wait_for 10 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
     >/dev/null 2>&1 || fail "the AT-SPI bus did not start"
-  dbus-send --session --type=method_call --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
-    string:org.a11y.Status string:IsEnabled variant:boolean:true
+  # SESSION_ACCESSIBILITY=off leaves the switch as a user's desktop has it: off, for the
+  # app to turn on.
+  if [ "${SESSION_ACCESSIBILITY:-on}" = on ]; then
+    dbus-send --session --type=method_call --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
+      string:org.a11y.Status string:IsEnabled variant:boolean:true
+  fi
 
   desktop_pulseaudio session_pids "$session_work" || fail "PulseAudio did not start"
   mkfifo "$session_work/mic.commands"
