@@ -23,11 +23,7 @@ speech="$session_work/speech.raw"
 session_speech "我们明天讨论一下 API 的设计" "$speech"
 
 last_metrics() { tail -n1 "$metrics_file"; }
-json_field() {  # json_field <json line> <python expression over d>
-  /usr/bin/python3 -c 'import json,sys; d=json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$1" "$2"
-}
 field_text() { tail -n1 "$field_out" | sed -n 's/^text=\(.*\) at=[0-9]*$/\1/p' | /usr/bin/python3 -c 'import json,sys; s=sys.stdin.read().strip(); print(json.loads(s) if s else "")'; }
-clipboard() { timeout 5 xclip -o -selection clipboard 2>/dev/null; }
 # The log lines matching each pattern, in this order, each after the one before.
 lines_in_order() {
   /usr/bin/python3 - "$log" "$@" <<'PY'

@@ -14,6 +14,8 @@
 #                            $field_out, and `field_say clear` talks to it
 #   session_turn SPEECH_RAW [SECONDS]  two Alt taps around speech written into the mic;
 #                            waits until the turn's metrics are written
+#   json_field JSON EXPR     prints EXPR, a Python expression over the parsed line `d`
+#   clipboard                the CLIPBOARD selection's text
 #   session_end              stops everything (also run on exit); with SORVANE_KEEP_LOG set
 #                            to a file, the app's log is copied there first
 # Needs: $app, $realtime_server, $llm_server, $fixtures (the folder of this file's fixtures).
@@ -25,6 +27,11 @@ session_work=""
 fail() { echo "FAIL: $*"; [ -n "$session_work" ] && [ -f "$log" ] && { echo "--- app log"; tail -n 60 "$log"; }; exit 1; }
 
 now_ms() { date +%s%3N; }
+
+json_field() {  # json_field <json line> <python expression over d>
+  /usr/bin/python3 -c 'import json,sys; d=json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$1" "$2"
+}
+clipboard() { timeout 5 xclip -o -selection clipboard 2>/dev/null; }
 
 session_end() {
   local i
