@@ -19,6 +19,7 @@ ModeChoice chooseMode(std::span<const std::string> arguments, std::span<const Se
   }
   if (tools.bench && present(arguments, "--bench")) return {ModeKind::bench, nullptr};
   if (present(arguments, "--list-audio-sources")) return {ModeKind::listAudioSources, nullptr};
+  if (present(arguments, "--renderer-accessibility")) return {ModeKind::rendererAccessibility, nullptr};
   if (present(arguments, "--help") || present(arguments, "-h")) return {ModeKind::help, nullptr};
   if (present(arguments, "--version")) return {ModeKind::version, nullptr};
   return {ModeKind::application, nullptr};
@@ -34,6 +35,9 @@ std::string helpText(std::span<const SelfCheckEntry> checks, AvailableTools tool
   if (tools.enhanceWav) text += "  Sorvane --enhance-wav input.wav --out output.wav [--chunk-ms 64]\n";
   if (tools.bench) text += "  Sorvane --bench manifest.json --out results.jsonl [--profile context-guarded-v4]\n";
   text += "  sorvane --list-audio-sources  list the microphones (name it in ~/.sorvane/audio-source)\n";
+  text += "  sorvane --renderer-accessibility on|off\n"
+          "                          start Chromium and Electron applications from your menu with\n"
+          "                          their fields exposed (--force-renderer-accessibility), or not\n";
   text += "  sorvane --help          show this text\n";
   text += "  sorvane --version       show the version\n";
   bool any = false;

@@ -2,7 +2,8 @@
 //
 // The arguments are searched as a whole list (position does not matter) and the first
 // present switch in precedence order wins: "--enhance-wav", the self-check switches in
-// table order, "--bench", then "--help" and "--version"; with none of them the desktop
+// table order, "--bench", "--list-audio-sources", "--renderer-accessibility", then "--help"
+// and "--version"; with none of them the desktop
 // application starts. Switches whose component is not in this build are not recognised.
 // Unknown arguments are ignored. Pure; runs on the main thread before anything else.
 #pragma once
@@ -15,7 +16,7 @@
 
 namespace sorvane {
 
-enum class ModeKind { enhanceWav, selfCheck, bench, listAudioSources, help, version, application };
+enum class ModeKind { enhanceWav, selfCheck, bench, listAudioSources, rendererAccessibility, help, version, application };
 
 struct ModeChoice {
   ModeKind kind = ModeKind::application;

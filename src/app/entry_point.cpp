@@ -1,5 +1,6 @@
 #include "app/entry_point.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -14,8 +15,31 @@
 #include "platform/linux/display.h"
 #include "platform/linux/pulse_audio_input.h"
 #include "tools/wav_enhance_runner.h"
+#include "ui/renderer_accessibility_launchers.h"
 
 namespace sorvane {
+namespace {
+
+// The settings page's launcher choice from a terminal: "on" or "off" after the switch.
+int runRendererAccessibilityMode(const std::vector<std::string>& arguments, const Paths& paths) {
+  const auto at = std::find(arguments.begin(), arguments.end(), "--renderer-accessibility");
+  const std::string word = at + 1 < arguments.end() ? *(at + 1) : std::string();
+  if (word != "on" && word != "off") {
+    std::cerr << "sorvane: --renderer-accessibility takes on or off\n";
+    return 2;
+  }
+  if (const std::string failure = setRendererAccessibility(paths, word == "on"); !failure.empty()) {
+    std::cerr << "sorvane: " << failure << "\n";
+    return 1;
+  }
+  const auto launchers = rendererAccessibilityLaunchers(paths);
+  if (launchers.empty()) std::cout << "no Chromium or Electron launchers found\n";
+  for (const auto& launcher : launchers)
+    std::cout << (launcher.exposed ? "exposed  " : "default  ") << launcher.name << "\t" << launcher.path << "\n";
+  return 0;
+}
+
+}  // namespace
 
 int runMain(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -44,6 +68,8 @@ int runMain(int argc, char** argv) {
       }
       return 0;
     }
+    case ModeKind::rendererAccessibility:
+      return runRendererAccessibilityMode(arguments, paths);
     case ModeKind::help:
       std::cout << helpText(selfCheckTable(), tools);
       return 0;

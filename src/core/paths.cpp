@@ -33,7 +33,19 @@ Paths Paths::fromEnvironment(const std::function<std::optional<std::string>(cons
   paths.configFolder = paths.home + "/.sorvane";
   // The XDG base directory rules ignore relative values.
   auto dataHome = getenv("XDG_DATA_HOME");
-  paths.dataFolder = (isAbsolute(dataHome) ? *dataHome : paths.home + "/.local/share") + "/Mirla";
+  const std::string dataBase = isAbsolute(dataHome) ? *dataHome : paths.home + "/.local/share";
+  paths.dataFolder = dataBase + "/Mirla";
+  paths.applicationsFolder = dataBase + "/applications";
+  // XDG_DATA_DIRS keeps its absolute entries in order; unset or empty means the default.
+  const auto dataDirs = getenv("XDG_DATA_DIRS");
+  std::string_view dirs = dataDirs && !dataDirs->empty() ? std::string_view(*dataDirs) : "/usr/local/share:/usr/share";
+  while (!dirs.empty()) {
+    const std::size_t colon = dirs.find(':');
+    std::string dir(dirs.substr(0, colon));
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (isAbsolute(dir)) paths.systemApplicationsFolders.push_back(dir + "/applications");
+  }
   paths.audioFolder = paths.dataFolder + "/audio";
   auto stateHome = getenv("XDG_STATE_HOME");
   paths.metricsFolder = (isAbsolute(stateHome) ? *stateHome : paths.home + "/.local/state") + "/Sorvane";

@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace sorvane {
@@ -33,6 +34,10 @@ struct Paths {
   std::string runtimeFolder;
   std::string settingsFile;
   std::string autostartFolder;
+  // Desktop entries: the user's own folder, which menus and launchers read first, and the
+  // system's folders from XDG_DATA_DIRS in their order.
+  std::string applicationsFolder;
+  std::vector<std::string> systemApplicationsFolders;
 
   // `getenv` returns a variable's value or nothing; `passwdHome` the account's home;
   // `uid` names the fallback runtime folder.

@@ -15,14 +15,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStringList>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
 #include "core/log.h"
 #include "input/tap_key.h"
 #include "ui/autostart_entry.h"
+#include "ui/renderer_accessibility_launchers.h"
 #include "ui/key_file_store.h"
 #include "ui/mirla_dashboard_widgets.h"
 #include "ui/provider_summary.h"
@@ -166,11 +169,23 @@ QWidget* MirlaDashboardWindow::buildSettings() {
   auto* accessibility = plain(
       QStringLiteral("Sorvane 启动时会打开桌面的辅助功能（AT-SPI 总线的 IsEnabled），这样各应用会把文本框等界面元素"
                      "提供给 Sorvane，用来读取上下文并把文字粘贴到正确的位置。已经在运行的 Qt 应用需要重启后才会生效；"
-                     "Chromium 和 Electron 应用需要带 --force-renderer-accessibility 参数启动。要关闭辅助功能，可运行 "
+                     "Chromium 和 Electron 应用需要带 --force-renderer-accessibility 参数启动，下面的选项可以替你改好它们的启动项。要关闭辅助功能，可运行 "
                      "gsettings set org.gnome.desktop.interface toolkit-accessibility false，或把 IsEnabled 设为 false；Sorvane 下次启动时会再次打开它。"),
       page, 12);
   accessibility->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(accessibility);
+  auto* rendererRow = new QHBoxLayout();
+  rendererAccessibility_ = new QCheckBox(
+      QString::fromUtf8(kRendererAccessibilityChoice.data(), static_cast<int>(kRendererAccessibilityChoice.size())) +
+          QStringLiteral("（在 applications 文件夹写入带该参数的启动项，重新打开应用后生效）"),
+      page);
+  rendererAccessibility_->setToolTip(QString::fromStdString(services_.paths.applicationsFolder));
+  rendererAccessibilityStatus_ = plain(QString(), page, 12);
+  rendererRow->addWidget(rendererAccessibility_);
+  rendererRow->addWidget(rendererAccessibilityStatus_, 1);
+  layout->addLayout(rendererRow);
+  QObject::connect(rendererAccessibility_, &QCheckBox::toggled, this,
+                   [this](bool on) { rendererAccessibilityToggled(on); });
 
   layout->addSpacing(8);
   layout->addWidget(plain(QStringLiteral("文件夹"), page, 14, true));
@@ -227,6 +242,22 @@ void MirlaDashboardWindow::refreshSettings() {
   const QSignalBlocker block(startAtLogin_);
   startAtLogin_->setChecked(isStartAtLoginEnabled(services_.paths));
   startAtLoginStatus_->clear();
+  const auto launchers = rendererAccessibilityLaunchers(services_.paths);
+  const QSignalBlocker blockRenderer(rendererAccessibility_);
+  rendererAccessibility_->setEnabled(!launchers.empty());
+  rendererAccessibility_->setChecked(!launchers.empty() && std::all_of(launchers.begin(), launchers.end(),
+                                                                       [](const auto& l) { return l.exposed; }));
+  QStringList names;
+  for (const auto& launcher : launchers) names << QString::fromStdString(launcher.name);
+  rendererAccessibilityStatus_->setText(launchers.empty() ? QStringLiteral("没有找到 Chromium 或 Electron 应用的启动项")
+                                                          : names.join(QStringLiteral("、")));
+}
+
+void MirlaDashboardWindow::rendererAccessibilityToggled(bool on) {
+  const std::string failure = setRendererAccessibility(services_.paths, on);
+  refreshSettings();
+  if (!failure.empty())
+    rendererAccessibilityStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));
 }
 
 void MirlaDashboardWindow::startAtLoginToggled(bool on) {

@@ -119,6 +119,10 @@ class MirlaDashboardWindow final : public QWidget {
   QCheckBox& startAtLoginBox() { return *startAtLogin_; }
   // Empty unless the last toggle could not change the entry.
   QLabel& startAtLoginStatus() { return *startAtLoginStatus_; }
+  // Checked when every Chromium or Electron launcher found starts with its fields exposed;
+  // the status names them, or says why the box could not change them.
+  QCheckBox& rendererAccessibilityBox() { return *rendererAccessibility_; }
+  QLabel& rendererAccessibilityStatus() { return *rendererAccessibilityStatus_; }
   QLabel& providerSummary() { return *providerSummary_; }
   // One line under the provider summary on what the desktop session limits; none hides it.
   void setDesktopNotice(const std::optional<std::string>& text);
@@ -144,6 +148,7 @@ class MirlaDashboardWindow final : public QWidget {
   void refreshSettings();
   void saveKey(int index);
   void startAtLoginToggled(bool on);
+  void rendererAccessibilityToggled(bool on);
   void tapKeyChosen(int index);
 
   DashboardServices services_;
@@ -176,6 +181,8 @@ class MirlaDashboardWindow final : public QWidget {
   QLabel* tapKeyStatus_ = nullptr;
   QCheckBox* startAtLogin_ = nullptr;
   QLabel* startAtLoginStatus_ = nullptr;
+  QCheckBox* rendererAccessibility_ = nullptr;
+  QLabel* rendererAccessibilityStatus_ = nullptr;
   QWidget* menuActions_ = nullptr;
   std::array<QPushButton*, kDashboardMenuSlots.size()> menuButtons_{};
   std::array<MenuAction, kDashboardMenuSlots.size()> menuButtonActions_{};

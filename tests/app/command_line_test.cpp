@@ -50,6 +50,7 @@ TEST(CommandLine, PrecedenceFollowsTableOrderNotArgumentOrder) {
       {{"--self-test-qwen-stash", "--self-test-paste-target"}, ModeKind::selfCheck, "--self-test-paste-target"},
       {{"--version", "--bench"}, ModeKind::bench, ""},
       {{"--version", "--help"}, ModeKind::help, ""},
+      {{"--help", "--renderer-accessibility", "on"}, ModeKind::rendererAccessibility, ""},
       {{"--version"}, ModeKind::version, ""},
       {{"--SELF-TEST-ASR-GUARD"}, ModeKind::application, ""},  // switches are exact
   };

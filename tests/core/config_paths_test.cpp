@@ -89,6 +89,9 @@ TEST(Paths, FromEnvironment) {
   EXPECT_EQ(plain.runtimeFolder, "/tmp/sorvane-1000");
   EXPECT_EQ(plain.settingsFile, "/home/u/.config/Sorvane/Sorvane.conf");
   EXPECT_EQ(plain.autostartFolder, "/home/u/.config/autostart");
+  EXPECT_EQ(plain.applicationsFolder, "/home/u/.local/share/applications");
+  EXPECT_EQ(plain.systemApplicationsFolders,
+            (std::vector<std::string>{"/usr/local/share/applications", "/usr/share/applications"}));
 
   Paths session = Paths::fromEnvironment(env({{"HOME", "/home/u"},
                                               {"XDG_RUNTIME_DIR", "/run/user/1000"},
@@ -105,6 +108,11 @@ TEST(Paths, FromEnvironment) {
   Paths xdg = Paths::fromEnvironment(
       env({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data"}, {"XDG_STATE_HOME", "relative/state"}}), passwd);
   EXPECT_EQ(xdg.dataFolder, "/data/Mirla");
+  EXPECT_EQ(xdg.applicationsFolder, "/data/applications");
+  EXPECT_EQ(Paths::fromEnvironment(env({{"HOME", "/h"}, {"XDG_DATA_DIRS", "/var/lib/flatpak/exports/share/:rel::/usr/share"}}),
+                                   passwd)
+                .systemApplicationsFolders,
+            (std::vector<std::string>{"/var/lib/flatpak/exports/share/applications", "/usr/share/applications"}));
   EXPECT_EQ(xdg.metricsFolder, "/home/u/.local/state/Sorvane");  // relative XDG values are ignored
 
   EXPECT_EQ(Paths::fromEnvironment(env({}), passwd).home, "/home/pw");

@@ -218,6 +218,28 @@ TEST_F(DashboardTest, SettingsWritesKeyFilesPrivatelyAndTheProviderChoiceFollows
   EXPECT_FALSE(ConfigFolder(paths_.configFolder).isEnabled(kFfmpegSpeechNormSwitch));
 }
 
+TEST_F(DashboardTest, RendererAccessibilityBoxRewritesTheChromiumLauncher) {
+  paths_.systemApplicationsFolders = {home_.file("system")};
+  auto& window = open();
+  window.showSection(MirlaDashboardSection::settings);
+  QCheckBox& box = window.rendererAccessibilityBox();
+  EXPECT_FALSE(box.isEnabled());  // nothing installed that needs it
+
+  home_.write("system/chromium.desktop", "[Desktop Entry]\nType=Application\nExec=/usr/bin/chromium %U\n");
+  window.refresh();
+  ASSERT_TRUE(box.isEnabled());
+  EXPECT_FALSE(box.isChecked());
+  EXPECT_EQ(window.rendererAccessibilityStatus().text(), QStringLiteral("chromium.desktop"));
+  box.click();
+  EXPECT_TRUE(box.isChecked());
+  EXPECT_NE(home_.read(".local/share/applications/chromium.desktop")
+                .find("\nExec=/usr/bin/chromium --force-renderer-accessibility %U\n"),
+            std::string::npos);
+  box.click();
+  EXPECT_FALSE(box.isChecked());
+  EXPECT_FALSE(std::filesystem::exists(home_.file(".local/share/applications/chromium.desktop")));
+}
+
 TEST_F(DashboardTest, StartAtLoginBoxFollowsTheAutostartEntry) {
   auto& window = open();
   window.showSection(MirlaDashboardSection::settings);
