@@ -2,6 +2,12 @@
 
 #include <QApplication>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
 #include "input/control_style_key_monitor.h"
 #include "app/desktop_app.h"
 #include "input/desktop_session_choice.h"
@@ -14,6 +20,7 @@
 #include "app/turn_adapters.h"
 #include "turn/turn_controller.h"
 #include "context/context_collector.h"
+#include "core/atomic_file.h"
 #include "core/config_folder.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -24,6 +31,7 @@
 #include "platform/linux/atspi_status_switch.h"
 #include "platform/linux/pulse_audio_input.h"
 #include "platform/linux/qt_clipboard.h"
+#include "platform/linux/restart_candidates.h"
 #include "platform/linux/wayland_desktop.h"
 #include "platform/linux/x11_hot_key_grabber.h"
 #include "platform/linux/x11_key_synthesis.h"
@@ -35,6 +43,7 @@
 #include "speech/speech_engine.h"
 #include "ui/mirla_dashboard_window.h"
 #include "ui/floating_panels.h"
+#include "ui/renderer_accessibility_launchers.h"
 #include "ui/overlay_window.h"
 #include "ui/screen_geometry.h"
 
@@ -137,7 +146,9 @@ class AppTurnDriver::Windows final : public TurnWindows {
 // clients' sockets last.
 struct AppTurnDriver::Parts {
   Parts(AppTurnDriver& driver, DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
-      : session(platform::detectDesktopSessionType()),
+      : app(app),
+        restartNoticeFile(paths.runtimeFolder + "/restart-notice"),
+        session(platform::detectDesktopSessionType()),
         wayland(platform::openWaylandDesktop(session)),
         backends(chooseDesktopBackends(wayland.facts)),
         config(paths.configFolder),
@@ -218,6 +229,8 @@ struct AppTurnDriver::Parts {
     return p;
   }
 
+  DesktopApp& app;
+  std::string restartNoticeFile;
   DesktopSessionType session;
   platform::WaylandDesktop wayland;
   DesktopBackends backends;
@@ -246,6 +259,44 @@ struct AppTurnDriver::Parts {
   LivenessToken alive;
 };
 
+namespace {
+
+// Tells the user which running applications hide their fields until they are restarted,
+// once for each set of them: the names told are kept in the runtime folder, which the
+// session clears at logout, so the next login tells again what is still true then.
+void tellAboutRestarts(DesktopApp& app, const std::string& markerPath, bool switchedOnNow) {
+  std::vector<std::string> qt, chromium;
+  for (const auto& candidate : platform::runningApplicationsNeedingRestart(switchedOnNow, ::getpid()))
+    (candidate.reason == platform::RestartReason::qtStartedBeforeTheSwitch ? qt : chromium).push_back(candidate.name);
+  if (qt.empty() && chromium.empty()) return;
+  std::vector<std::string> all = qt;
+  all.insert(all.end(), chromium.begin(), chromium.end());
+  std::sort(all.begin(), all.end());
+  std::string names;
+  for (const std::string& name : all) names += name + "\n";
+  std::ostringstream told;
+  told << std::ifstream(markerPath).rdbuf();
+  if (told.str() == names) {
+    appLog("restart notice already shown");
+    return;
+  }
+  if (std::string failure = writeFileAtomically(markerPath, std::span<const char>(names.data(), names.size()));
+      !failure.empty())
+    appLog("restart notice marker failed " + failure);
+  auto joined = [](const std::vector<std::string>& list) {
+    std::string out;
+    for (const std::string& name : list) out += (out.empty() ? "" : ",") + name;
+    return out;
+  };
+  appLog("restart notice shown qt=" + joined(qt) + " chromium=" + joined(chromium));
+  MirlaLearningPanel& panel = app.ensureLearningPanel();
+  panel.setButtonTitles("打开设置", "知道了");
+  panel.showConfirmation(std::string(kRestartNoticeTitle), restartNoticeText(qt, chromium), std::nullopt,
+                         [&app] { app.showDashboard(); });
+}
+
+}  // namespace
+
 AppTurnDriver::AppTurnDriver(DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
     : parts_(std::make_unique<Parts>(*this, app, paths, dispatcher, http)) {
   state_ = parts_->controller->menuState();
@@ -256,8 +307,13 @@ AppTurnDriver::~AppTurnDriver() = default;
 void AppTurnDriver::start() {
   Parts& p = *parts_;
   p.notice.report();
-  // The accessibility step: asked for, logged, never waited for.
-  platform::switchAccessibilityOn();
+  // The accessibility step: asked for, logged, never waited for; then the applications
+  // that will not show their fields until restarted.
+  platform::switchAccessibilityOn([this, weak = p.alive.weak()](const platform::AccessibilitySwitchResult& result) {
+    if (!weak.lock() || result.outcome == platform::AccessibilitySwitchResult::Outcome::failed) return;
+    tellAboutRestarts(parts_->app, parts_->restartNoticeFile,
+                      result.outcome == platform::AccessibilitySwitchResult::Outcome::enabled);
+  });
   wireTurnInputs(*p.controller, p.option, p.control, &p.hotKeys);
   if (p.keyboard && !p.keyboard->available())
     appLog("keyboard events unavailable; Alt and Control taps are off");
