@@ -8,6 +8,7 @@
 #include <span>
 #include <unordered_set>
 
+#include "context/terminal_windows.h"
 #include "context/input_context_limits.h"
 #include "context/url_host.h"
 #include "context/visible_text.h"
@@ -323,6 +324,9 @@ std::optional<std::string_view> InputContext::pasteTargetReason() const {
   if (currentScene == InputScene::browser && editingHint) return "browser-editing-surface-hint";
   if (currentScene != InputScene::browser && editingHint) return "focused-editing-surface-hint";
   if (accessibilityTreeMissing) return "window-without-accessibility";
+  // A terminal takes the keys in its window whatever its tree reports as focused (a Qt
+  // terminal names its tab bar).
+  if (isTerminalWindowClass(id.bundle) || isTerminalWindowClass(id.app)) return "terminal-window";
   return std::nullopt;
 }
 

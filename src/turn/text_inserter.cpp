@@ -4,24 +4,13 @@
 #include <array>
 #include <span>
 
+#include "context/terminal_windows.h"
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/unicode_text.h"
 
 namespace sorvane {
 namespace {
-
-// WM_CLASS names of terminal emulators, matched exactly; any class name containing
-// "terminal" (gnome-terminal, xfce4-terminal, io.elementary.terminal, ...) counts too.
-constexpr std::array<std::string_view, 22> kTerminalWindowClasses = {
-    "konsole",    "kitty",     "alacritty",   "org.wezfurlong.wezterm", "wezterm",      "tilix",
-    "terminator", "urxvt",     "rxvt",        "st",           "st-256color",   "foot",
-    "footclient", "terminology", "guake",     "yakuake",      "sakura",        "kgx",
-    "org.gnome.console", "ptyxis", "org.gnome.ptyxis", "cool-retro-term"};
-
-// Terminals whose keyboard paste is Shift+Insert from PRIMARY: in xterm Control+Shift+V
-// types a literal ^V.
-constexpr std::array<std::string_view, 2> kShiftInsertWindowClasses = {"xterm", "uxterm"};
 
 const char* chordName(PasteChord chord) {
   switch (chord) {
@@ -32,19 +21,12 @@ const char* chordName(PasteChord chord) {
   return "?";
 }
 
-bool isOneOf(const std::string& name, std::span<const std::string_view> names) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 }  // namespace
 
 PasteChord pasteChordForWindowClasses(const std::vector<std::string>& classes) {
   for (const std::string& raw : classes) {
-    const std::string name = text::toLower(raw);
-    if (isOneOf(name, kShiftInsertWindowClasses)) return PasteChord::shiftInsert;
-    if (name.find("terminal") != std::string::npos || isOneOf(name, kTerminalWindowClasses)) {
-      return PasteChord::controlShiftV;
-    }
+    if (pastesWithShiftInsert(raw)) return PasteChord::shiftInsert;
+    if (isTerminalWindowClass(raw)) return PasteChord::controlShiftV;
   }
   return PasteChord::controlV;
 }

@@ -172,6 +172,11 @@ TEST(InputContext, PasteTargetReasonTable) {
       // Two words of a toolbar set are not enough.
       {R"({"appName":"Board","focusedRole":"AXScrollArea","windowTitle":"字体 字号"})", nullptr},
       {R"({"appName":"Board","focusedRole":"AXButton","visibleText":"type here"})", nullptr},
+      // A terminal's window takes the keys whatever its tree names as focused.
+      {R"({"appName":"qterminal","bundleIdentifier":"qterminal","focusedRole":"AXRadioButton"})", "terminal-window"},
+      {R"({"appName":"Konsole","bundleIdentifier":"org.kde.konsole","focusedRole":"AXGroup"})", "terminal-window"},
+      {R"({"appName":"kitty","focusedRole":"AXGroup"})", "terminal-window"},
+      {R"({"appName":"Terminology Notes","focusedRole":"AXGroup"})", nullptr},  // names are matched whole
       {nullptr, nullptr},
   };
   for (const auto& c : cases) {
