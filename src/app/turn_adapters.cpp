@@ -29,6 +29,7 @@ class CollectorContext final : public TurnContextSource {
  public:
   explicit CollectorContext(std::shared_ptr<ContextCollector> c) : c_(std::move(c)) {}
   InputContext collect() override { return c_->collect(); }
+  InputContext collectAgain() override { return c_->collect(nullptr, kContextRetryBudget); }
   std::optional<Rect> targetScreenForFrontmostWindow() override { return c_->targetScreenForFrontmostWindow(); }
   std::optional<Rect> screenContainingMouse() override { return c_->screenContainingMouse(); }
 

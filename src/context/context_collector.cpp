@@ -150,7 +150,7 @@ InputContext Session::collect() {
   if (stats_.budgetExhausted) {
     context.collectionCutShort = true;
     appLog("context budget exhausted app=" + context.appName + " calls=" + std::to_string(stats_.accessibilityCalls) +
-           " budgetMs=" + std::to_string(kContextCollectionBudget.count()));
+           " budgetMs=" + std::to_string(budget_.count()));
   }
   return context;
 }
@@ -174,9 +174,9 @@ Result ContextCollector::onContextQueue(const std::function<Result()>& work) {
   return result;
 }
 
-InputContext ContextCollector::collect(ContextCollectionStats* stats) {
+InputContext ContextCollector::collect(ContextCollectionStats* stats, Milliseconds budget) {
   return onContextQueue<InputContext>([&] {
-    Session session(*accessibility_, dispatcher_.clock());
+    Session session(*accessibility_, dispatcher_.clock(), budget);
     InputContext context = session.collect();
     if (stats) *stats = session.stats();
     return context;

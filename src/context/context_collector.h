@@ -31,6 +31,10 @@ namespace sorvane {
 
 inline constexpr std::string_view kContextQueueLabel = "app.sorvane.context";
 inline constexpr Milliseconds kContextCollectionBudget{400};
+// The look again after a collection ran out of time and found no field: the transcript is
+// final and the user waits for the paste anyway, so a busy application (a browser
+// rebuilding its tree after the last paste) gets longer to answer.
+inline constexpr Milliseconds kContextRetryBudget{1500};
 
 // What one collection cost (for the benchmark and the budget log line).
 struct ContextCollectionStats {
@@ -47,7 +51,7 @@ class ContextCollector {
 
   // Synchronous; never fails (a context whose source is "none" when no application is in
   // front). Runs on the context queue, waiting for it when called from elsewhere.
-  InputContext collect(ContextCollectionStats* stats = nullptr);
+  InputContext collect(ContextCollectionStats* stats = nullptr, Milliseconds budget = kContextCollectionBudget);
   // Collects on the context queue; `done` runs on the main queue, and not at all once the
   // collector is gone.
   void collectAsync(std::function<void(InputContext)> done);

@@ -31,13 +31,14 @@ using context_limits::kVisibleTextLimit;
 // One collection: the port behind the time budget, and the steps of a collection.
 class Session {
  public:
-  Session(Accessibility& port, const Clock& clock)
-      : port_(port), clock_(clock), deadline_(clock.monotonicNow() + kContextCollectionBudget) {}
+  Session(Accessibility& port, const Clock& clock, Milliseconds budget = kContextCollectionBudget)
+      : port_(port), clock_(clock), budget_(budget), deadline_(clock.monotonicNow() + budget) {}
 
   InputContext collect();
   std::optional<Rect> targetScreenForFrontmostWindow();
   std::optional<Rect> screenContainingMouse();
   const ContextCollectionStats& stats() const { return stats_; }
+  Milliseconds budget() const { return budget_; }
 
  private:
   // Every port call passes here: none once the budget is spent, and each bounded by what
@@ -117,6 +118,7 @@ class Session {
 
   Accessibility& port_;
   const Clock& clock_;
+  const Milliseconds budget_;
   const std::chrono::steady_clock::time_point deadline_;
   ContextCollectionStats stats_;
   std::optional<std::vector<Rect>> screens_;

@@ -115,7 +115,7 @@ void TurnController::deliverFinal(const std::string& turnID, const std::string& 
     value("contextCollectedAgain", true);
     contextQueue_.post([source = c_.context, &main = dispatcher_.mainQueue(), weak = alive_.weak(), this, turnID,
                         finalText, raw, audioPath, provider] {
-      InputContext again = source->collect();
+      InputContext again = source->collectAgain();
       main.post([weak, this, turnID, finalText, raw, audioPath, provider, again = std::move(again)] {
         if (!weak.lock()) return;
         if (turnID != sessionID_) {

@@ -48,6 +48,9 @@ class TurnContextSource {
   virtual ~TurnContextSource() = default;
   // On the context queue.
   virtual InputContext collect() = 0;
+  // The look again when the turn's collection ran out of time without finding a field: the
+  // same collection with a longer budget.
+  virtual InputContext collectAgain() = 0;
   virtual std::optional<Rect> targetScreenForFrontmostWindow() = 0;
   // On the main queue.
   virtual std::optional<Rect> screenContainingMouse() = 0;

@@ -247,6 +247,23 @@ TEST_F(ContextCollectorTest, AnUnresponsiveApplicationCostsOneBudget) {
   EXPECT_FALSE(again.collectionCutShort);
 }
 
+// A browser rebuilding its tree after a paste answers each call late: the turn's
+// collection runs out before it reaches the field, the look again with the retry budget
+// gets there.
+TEST_F(ContextCollectorTest, TheRetryBudgetReachesAFieldThatAnswersSlowly) {
+  fake->clock = &dispatcher.virtualClock();
+  auto field = focus(FakeElement::make("AXTextArea")->value("text"));
+  field->slow = Milliseconds(450);
+  testing::LogCapture log;
+  const InputContext first = collector->collect();
+  EXPECT_TRUE(first.collectionCutShort);
+  EXPECT_FALSE(first.pasteTargetReason());
+  EXPECT_TRUE(log.contains("budgetMs=400"));
+  const InputContext again = collector->collect(nullptr, kContextRetryBudget);
+  EXPECT_EQ(again.focusedRole, "AXTextArea");
+  EXPECT_EQ(again.pasteTargetReason().value_or(""), "focused-text-role");
+}
+
 TEST_F(ContextCollectorTest, NoFrontmostApplicationGivesAnEmptyContextWithoutLogging) {
   fake->frontmost.reset();
   testing::LogCapture log;

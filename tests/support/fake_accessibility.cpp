@@ -48,6 +48,12 @@ const FakeElement* FakeAccessibility::reach(const AXElement& element) {
     if (clock) clock->setElapsed(clock->elapsedMs() + lastTimeout.count());
     return nullptr;
   }
+  if (fake && fake->slow.count() > 0 && clock) {
+    // Slower than the call may wait: the call times out like a hung one.
+    const bool timesOut = fake->slow > lastTimeout;
+    clock->setElapsed(clock->elapsedMs() + (timesOut ? lastTimeout : fake->slow).count());
+    if (timesOut) return nullptr;
+  }
   return fake;
 }
 

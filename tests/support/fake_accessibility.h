@@ -34,6 +34,9 @@ struct FakeElement : AXObject, std::enable_shared_from_this<FakeElement> {
   // Answers of "AXBoundsForRange", by (location, length).
   std::map<std::pair<int64_t, int64_t>, Rect> bounds;
   bool hung = false;
+  // Each call to it advances the fake's clock by this much and then answers, or times out
+  // when the call may not wait that long (a busy browser rebuilding its tree).
+  Milliseconds slow{0};
 
   static std::shared_ptr<FakeElement> make(std::string role = {});
   std::shared_ptr<FakeElement> set(AXStringAttribute attribute, std::string text);

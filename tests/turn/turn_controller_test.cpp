@@ -388,6 +388,7 @@ TEST_F(TurnControllerTest, CutShortContextWithoutAFieldIsCollectedOnceMoreAtDeli
     d.runUntilIdle();
     d.advance(50ms);
     EXPECT_EQ(context->collects, 2);
+    EXPECT_EQ(context->collectsAgain, 1);  // the second look has the longer budget
     EXPECT_EQ(lastStatus(), c.status);
     EXPECT_EQ(metricsLines().back()["values"]["contextCollectedAgain"], true);
     EXPECT_EQ(inserter->pasted.size(), std::string(c.status) == "pasted" ? 1u : 0u);

@@ -63,11 +63,16 @@ class FakeTurnContext final : public TurnContextSource {
     if (script.size() > 1) script.pop_front();
     return next;
   }
+  InputContext collectAgain() override {
+    ++collectsAgain;
+    return collect();
+  }
   std::optional<Rect> targetScreenForFrontmostWindow() override { return frontScreen; }
   std::optional<Rect> screenContainingMouse() override { return mouseScreen; }
 
   InputContext context;
   std::deque<InputContext> script;  // successive collections (the last repeats)
+  int collectsAgain = 0;
   std::optional<Rect> frontScreen = Rect{0, 0, 1512, 982};
   std::optional<Rect> mouseScreen = Rect{0, 0, 1512, 982};
   int collects = 0;
