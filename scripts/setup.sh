@@ -19,8 +19,10 @@ packages=(
   python3-gi python3-dbus gir1.2-gtk-3.0
   # a real xterm for the PRIMARY / Shift+Insert paste
   xterm
-  # the application matrix: GTK, VTE and Qt editors, a browser, read back through AT-SPI
-  mousepad sakura featherpad firefox-esr gir1.2-atspi-2.0
+  # the application matrix: GTK, VTE and Qt editors, a Qt terminal, two browsers (Chromium
+  # started from its menu entry by gtk-launch), an office suite, read back through AT-SPI
+  mousepad sakura featherpad qterminal firefox-esr chromium libgtk-3-bin libreoffice-writer libreoffice-gtk3
+  gir1.2-atspi-2.0
   # audio tests: a private sound server with a pipe source, speech made with espeak-ng
   pulseaudio pulseaudio-utils espeak-ng sox
   # a CJK font, so the interface pictures and widget tests draw Chinese text
