@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Stop-to-text latency of whole turns, and the idle cost of the running app.
 #
-#   bench/turn_latency.sh <build dir> [turns]   (default 25 turns)
+#   bench/turn_latency.sh <build dir> [turns] [application]   (default 25 turns)
+#
+# Without an application the turns go into our GTK test entry and the end is the entry's
+# change. With one (a row of tests/apps/app_rows.sh: mousepad, sakura, xterm, qterminal,
+# featherpad, writer, firefox, firefox_address, chromium) they go into that real
+# application, and the end is the moment it fetched our text off the clipboard (the
+# turn's "pasteDone" mark): what it does with the text after that is its own time.
 #
 # The same real parts as the whole-turn test (tests/app/turn_session.sh): a GTK entry in
 # front over AT-SPI, espeak-ng speech through a PulseAudio pipe microphone, and the loopback
@@ -17,6 +23,7 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 turns="${2:-25}"
+application="${3:-}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 app="$build/src/sorvane"
 realtime_server="$build/tests/support/sorvane_loopback_realtime_server"
@@ -34,7 +41,13 @@ speech="$session_work/speech.raw"
 session_speech "我们明天讨论一下 API 的设计" "$speech"
 session_services "我们明天讨论一下 API 的设计" "$recogniser_delay_ms" "$model_delay_ms"
 session_app
-session_field entry
+if [ -n "$application" ]; then
+  source "$here/tests/apps/app_rows.sh"
+  declare -F "open_$application" >/dev/null || { echo "unknown application $application"; exit 2; }
+  app_open "$application"
+else
+  session_field entry
+fi
 
 # Idle cost: the app started, its start sequence done, no turn running.
 sleep 2
@@ -49,9 +62,11 @@ echo "idle: resident ${rss_kib} KiB, ${threads} threads, $(((last - first) / 10)
 results="$session_work/results.txt"
 : >"$results"
 for ((turn = 1; turn <= turns; turn++)); do
-  field_say clear
-  wait_for 5 bash -c "tail -n1 '$field_out' | grep -q '^cleared'" || fail "the entry did not clear"
-  mark="$(wc -l <"$field_out")"
+  if [ -z "$application" ]; then
+    field_say clear
+    wait_for 5 bash -c "tail -n1 '$field_out' | grep -q '^cleared'" || fail "the entry did not clear"
+    mark="$(wc -l <"$field_out")"
+  fi
   session_turn "$speech" 1.2
   status="$(tail -n1 "$metrics_file" | /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.stdin.read())["values"].get("status"))')"
   if [ "$status" != pasted ]; then
@@ -62,8 +77,12 @@ for ((turn = 1; turn <= turns; turn++)); do
     sleep 1
     continue
   fi
-  wait_for 10 bash -c "tail -n +$((mark + 1)) '$field_out' | grep -q '^text=\"[^\"]'" || fail "turn $turn pasted nothing"
-  text_at="$(tail -n +$((mark + 1)) "$field_out" | grep -m1 '^text="[^"]' | sed 's/.* at=//')"
+  if [ -n "$application" ]; then
+    text_at="$(tail -n1 "$metrics_file" | /usr/bin/python3 -c 'import json,sys; print(json.loads(sys.stdin.read())["marks"]["pasteDone"])')"
+  else
+    wait_for 10 bash -c "tail -n +$((mark + 1)) '$field_out' | grep -q '^text=\"[^\"]'" || fail "turn $turn pasted nothing"
+    text_at="$(tail -n +$((mark + 1)) "$field_out" | grep -m1 '^text="[^"]' | sed 's/.* at=//')"
+  fi
   tail -n1 "$metrics_file" | /usr/bin/python3 -c '
 import json, sys
 d = json.loads(sys.stdin.read())
@@ -80,12 +99,13 @@ done
 echo >&2
 [ -s "$session_work/missed.txt" ] && echo "turns not pasted (left out of the figures): $(sort "$session_work/missed.txt" | uniq -c | xargs)"
 
-/usr/bin/python3 - "$results" <<'PY'
+/usr/bin/python3 - "$results" "$application" <<'PY'
 import statistics, sys
 rows = [list(map(int, line.split())) for line in open(sys.argv[1])]
-names = ["stop tap -> text in the entry", "  our share (minus services and fixed waits)",
+target = sys.argv[2] or "the entry"
+names = ["stop tap -> text in " + target, "  our share (minus services and fixed waits)",
          "  tap -> stop requested", "  fixed waits (drain + commit delay)",
-         "  stop requested -> transcript", "  refinement (model call)", "  paste start -> text in the entry"]
+         "  stop requested -> transcript", "  refinement (model call)", "  paste start -> text in " + target]
 def pct(values, q):
     values = sorted(values)
     return values[min(len(values) - 1, int(round(q * (len(values) - 1))))]
