@@ -26,6 +26,7 @@
 #include "core/clock.h"
 #include "learning/mirla_data_store.h"
 #include "net/qt/qt_http_client.h"
+#include "platform/linux/atspi_accessibility.h"
 #include "platform/linux/single_instance.h"
 #include "ui/floating_panels.h"
 #include "ui/mirla_account_client.h"
@@ -289,6 +290,7 @@ MirlaDashboardWindow& DesktopApp::ensureDashboard() {
 }
 
 int runDesktopApplication(int argc, char** argv, const Paths& paths) {
+  platform::keepQtOffGlibDefaultContext();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Sorvane"));
   QApplication::setOrganizationName(QStringLiteral("Sorvane"));

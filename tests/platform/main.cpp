@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/atspi_accessibility.h"
+
 int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // As the app does, so the accessibility adapter runs here as it does there.
+  sorvane::platform::keepQtOffGlibDefaultContext();
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -9,8 +9,8 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -75,6 +75,12 @@ std::optional<Rect> AtspiAccessibility::workArea(const Rect& screen) {
 }
 
 AtspiAccessibility::AtspiAccessibility(SerialQueue& contextQueue) : queue_(contextQueue) {}
+
+}  // namespace atspi_detail
+
+void keepQtOffGlibDefaultContext() { ::setenv("QT_NO_GLIB", "1", 1); }
+
+namespace atspi_detail {
 
 AtspiAccessibility::~AtspiAccessibility() {
   lastApplication_.reset();

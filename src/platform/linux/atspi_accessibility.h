@@ -11,7 +11,8 @@
 // state of the focused node.
 //
 // Made on the main thread; every other call on the context queue given here (libatspi is
-// single-threaded; its D-Bus traffic is dispatched on that queue's event loop). Each
+// single-threaded; its D-Bus traffic is dispatched inside its own calls, on that queue;
+// see `keepQtOffGlibDefaultContext`). Each
 // request is bounded by the timeout last set, and none is made once it has run out. Without
 // a session bus or accessibility bus every call answers absent (logged once).
 #pragma once
@@ -25,6 +26,16 @@
 namespace sorvane::platform {
 
 std::unique_ptr<Accessibility> makeAtspiAccessibility(SerialQueue& contextQueue);
+
+// Call before the QApplication is made, in every process that reads the tree. libatspi
+// attaches the direct connection it opens to each application to GLib's default main
+// context, whatever context it was told to use, and Qt on GLib iterates that context on
+// the main thread: the main thread then dispatched those connections (and updated
+// libatspi's object cache) while the context queue was calling through them, a crash
+// inside libdbus under heavy tree traffic. With this, Qt runs its own event dispatcher,
+// nothing iterates the default context, and libatspi dispatches its connections within
+// its own calls on the context queue.
+void keepQtOffGlibDefaultContext();
 
 // AT-SPI requests made by every adapter of the process so far (for the benchmark).
 std::size_t atspiRequestCount();
