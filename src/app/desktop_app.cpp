@@ -290,8 +290,9 @@ MirlaDashboardWindow& DesktopApp::ensureDashboard() {
 }
 
 int runDesktopApplication(int argc, char** argv, const Paths& paths) {
-  platform::keepQtOffGlibDefaultContext();
+  platform::QtOffGlibDefaultContext offGlib;
   QApplication application(argc, argv);
+  offGlib.restore();
   QApplication::setApplicationName(QStringLiteral("Sorvane"));
   QApplication::setOrganizationName(QStringLiteral("Sorvane"));
   QApplication::setQuitOnLastWindowClosed(false);

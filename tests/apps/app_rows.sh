@@ -35,6 +35,16 @@ role_is() {
   done
 }
 
+# keep_window_process --name|--class <pattern>: the process behind the newest matching
+# window is stopped with the session too (a launcher or wrapper may have started it and
+# left).
+keep_window_process() {
+  local pid
+  pid="$(xdotool search --onlyvisible "$1" "$2" getwindowpid 2>/dev/null | tail -n1)"
+  [ -n "$pid" ] && session_pids+=("$pid")
+  return 0
+}
+
 # app_started <command...>: runs it in the background, stopped with the session.
 app_started() {
   "$@" >/dev/null 2>&1 &
@@ -61,7 +71,9 @@ editor_open() {
   local row="$1" bus="$2" role="$3" seconds="$4" how="$5" pattern="$6"
   shift 6
   app_started "$@"
-  focus_window "$how" "$pattern" "$seconds" || fail "$row did not show"
+  focus_window "$how" "$pattern" "$seconds" ||
+    fail "$row did not show within $seconds s; running: $(pgrep -fa -i "$row" | head -3)"
+  keep_window_process "$how" "$pattern"
   role_is "$seconds" "$bus" "$role" || fail "$row exposes no focused $role: $(focus_of "$bus")"
   app_reader=(focus_text "$bus") app_bus="$bus" app_role="$role"
 }
@@ -111,6 +123,7 @@ open_chromium() {
   : >"$HOME/.config/chromium/First Run"
   app_started gtk-launch chromium "file://$app_page"
   focus_window --name sorvane-page 40 || fail "chromium did not show the page"
+  keep_window_process --name sorvane-page
   role_is 40 chromium entry || fail "chromium exposes no focused field: $(focus_of chromium)"
   app_reader=(focus_text chromium) app_bus=chromium app_role=entry
 }
@@ -127,7 +140,8 @@ open_writer() {
 <item oor:path="/org.openoffice.Setup/Office"><prop oor:name="ooSetupInstCompleted" oor:op="fuse"><value>true</value></prop></item>
 </oor:items>
 XCU
-  editor_open writer soffice paragraph 60 --class libreoffice-writer \
+  # Its first start makes the profile: slow on a loaded machine.
+  editor_open writer soffice paragraph 120 --class libreoffice-writer \
     env SAL_USE_VCLPLUGIN=gtk3 libreoffice --writer --norestore --nologo "-env:UserInstallation=file://$profile"
 }
 

@@ -12,8 +12,9 @@
 int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   // As the app does, so the accessibility adapter runs here as it does there.
-  sorvane::platform::keepQtOffGlibDefaultContext();
+  sorvane::platform::QtOffGlibDefaultContext offGlib;
   QApplication application(argc, argv);
+  offGlib.restore();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

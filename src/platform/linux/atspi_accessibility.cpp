@@ -78,7 +78,23 @@ AtspiAccessibility::AtspiAccessibility(SerialQueue& contextQueue) : queue_(conte
 
 }  // namespace atspi_detail
 
-void keepQtOffGlibDefaultContext() { ::setenv("QT_NO_GLIB", "1", 1); }
+QtOffGlibDefaultContext::QtOffGlibDefaultContext() {
+  if (const char* value = std::getenv("QT_NO_GLIB")) {
+    hadValue_ = true;
+    value_ = value;
+  }
+  ::setenv("QT_NO_GLIB", "1", 1);
+}
+
+void QtOffGlibDefaultContext::restore() {
+  if (restored_) return;
+  restored_ = true;
+  if (hadValue_) {
+    ::setenv("QT_NO_GLIB", value_.c_str(), 1);
+  } else {
+    ::unsetenv("QT_NO_GLIB");
+  }
+}
 
 namespace atspi_detail {
 

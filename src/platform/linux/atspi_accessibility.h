@@ -12,13 +12,14 @@
 //
 // Made on the main thread; every other call on the context queue given here (libatspi is
 // single-threaded; its D-Bus traffic is dispatched inside its own calls, on that queue;
-// see `keepQtOffGlibDefaultContext`). Each
+// see `QtOffGlibDefaultContext`). Each
 // request is bounded by the timeout last set, and none is made once it has run out. Without
 // a session bus or accessibility bus every call answers absent (logged once).
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "context/accessibility.h"
 #include "core/dispatch.h"
@@ -34,8 +35,22 @@ std::unique_ptr<Accessibility> makeAtspiAccessibility(SerialQueue& contextQueue)
 // libatspi's object cache) while the context queue was calling through them, a crash
 // inside libdbus under heavy tree traffic. With this, Qt runs its own event dispatcher,
 // nothing iterates the default context, and libatspi dispatches its connections within
-// its own calls on the context queue.
-void keepQtOffGlibDefaultContext();
+// its own calls on the context queue. Qt picks the main thread's dispatcher when the
+// QApplication is made; once it is, `restore` puts the environment back, so programs the
+// app starts run as they would anyway.
+class QtOffGlibDefaultContext {
+ public:
+  QtOffGlibDefaultContext();
+  ~QtOffGlibDefaultContext() { restore(); }
+  QtOffGlibDefaultContext(const QtOffGlibDefaultContext&) = delete;
+  QtOffGlibDefaultContext& operator=(const QtOffGlibDefaultContext&) = delete;
+  void restore();
+
+ private:
+  bool restored_ = false;
+  bool hadValue_ = false;
+  std::string value_;
+};
 
 // AT-SPI requests made by every adapter of the process so far (for the benchmark).
 std::size_t atspiRequestCount();
