@@ -148,6 +148,27 @@ TEST_F(AtspiDesktop, GtkTextView) {
   EXPECT_EQ(collector->targetScreenForFrontmostWindow(), (Rect{0, 0, 1280, 800}));
 }
 
+// Its own CTest entry runs this process at QT_SCALE_FACTOR=2 while the GTK fixture draws
+// unscaled, as on a scaled desktop: AT-SPI and X answer in device pixels, and the frames
+// must come out in this process's logical ones, where its screens and windows are.
+TEST_F(AtspiDesktop, OnAScaledDesktopFramesAreInQtsLogicalPixels) {
+  if (qEnvironmentVariable("QT_SCALE_FACTOR") != QStringLiteral("2")) GTEST_SKIP() << "needs QT_SCALE_FACTOR=2";
+  FixtureWindow window("/usr/bin/python3", {gtkFixture()}, "Sorvane GTK text view");
+  ASSERT_TRUE(window.shown());
+  const InputContext context = collectOnceFocused("Sorvane GTK Fixture");
+  // Flipped at the device height (800) then halved is the same as flipped at the logical
+  // height (400) after halving.
+  const Rect device = desktopFrameOf(window.window());
+  const Rect logical{device.x / 2, device.y / 2, device.width / 2, device.height / 2};
+  ASSERT_TRUE(context.caretFrame && context.focusedFrame);
+  EXPECT_TRUE(inside(*context.focusedFrame, logical))
+      << context.focusedFrame->x << "," << context.focusedFrame->y << " " << context.focusedFrame->width << "x"
+      << context.focusedFrame->height << " in " << logical.x << "," << logical.y << " " << logical.width << "x"
+      << logical.height;
+  EXPECT_TRUE(inside(*context.caretFrame, logical));
+  EXPECT_EQ(collector->targetScreenForFrontmostWindow(), (Rect{0, 0, 640, 400}));
+}
+
 TEST_F(AtspiDesktop, QtTextEdit) {
   const QString title = "Sorvane Qt text edit";
   FixtureWindow window(QString::fromUtf8(std::getenv("SORVANE_ATSPI_QT_FIXTURE")), {}, title);

@@ -99,6 +99,25 @@ TEST(AtspiMapping, CharacterOffsetsBecomeUtf16WithoutEmbeddedObjectMarks) {
   EXPECT_EQ(empty.utf16Offset(3), 0);
 }
 
+// Two screens side by side: a 1920x1080 one unscaled, then a 3840x2160 one at 2x, which Qt
+// lays out as 1920x1080 logical pixels starting where X has it.
+TEST(AtspiMapping, DevicePixelsBecomeQtsLogicalOnesOnTheScreenThatHoldsThem) {
+  const std::vector<ScreenScale> screens = {{Rect{0, 0, 1920, 1080}, 1}, {Rect{1920, 0, 1920, 1080}, 2}};
+  struct Case {
+    Rect device, logical;
+  } cases[] = {
+      {{100, 200, 300, 40}, {100, 200, 300, 40}},          // the unscaled screen
+      {{1920, 0, 3840, 2160}, {1920, 0, 1920, 1080}},      // the whole scaled screen
+      {{2920, 1000, 200, 40}, {2420, 500, 100, 20}},       // inside it, about its top-left
+      {{5000, 2000, 0, 30}, {3460, 1000, 0, 15}},          // a caret: no width
+      {{9000, 9000, 10, 10}, {9000, 9000, 10, 10}},        // on no screen: as it came
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(deviceToLogical(c.device, screens), c.logical) << c.device.x << "," << c.device.y;
+  }
+  EXPECT_EQ(deviceToLogical({10, 10, 4, 4}, {}), (Rect{10, 10, 4, 4}));
+}
+
 TEST(AtspiAccessibility, RefusesCallsOffTheContextQueue) {
   testing::VirtualDispatcher dispatcher;
   testing::LogCapture log;

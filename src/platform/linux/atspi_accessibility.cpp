@@ -50,9 +50,12 @@ void ScreenSnapshot::follow(QScreen* screen) {
 void ScreenSnapshot::refresh() {
   Frames frames;
   const auto screens = QGuiApplication::screens();
-  for (QScreen* screen : screens) {
-    const QRect g = screen->geometry();
-    frames.desktopHeight = std::max<double>(frames.desktopHeight, g.y() + g.height());
+  // Desktop space turns about the primary screen's bottom, as our own windows do
+  // (ui/screen_geometry.h): with screens of different heights, any other line would put
+  // the frames found here somewhere else than the windows placed by them.
+  if (QScreen* primary = QGuiApplication::primaryScreen()) {
+    const QRect g = primary->geometry();
+    frames.desktopHeight = g.y() + g.height();
   }
   auto flip = [&](const QRect& g) {
     return Rect{double(g.x()), frames.desktopHeight - g.y() - g.height(), double(g.width()), double(g.height())};
@@ -60,6 +63,9 @@ void ScreenSnapshot::refresh() {
   for (QScreen* screen : screens) {
     frames.screens.push_back(flip(screen->geometry()));
     frames.workAreas.push_back(flip(screen->availableGeometry()));
+    const QRect g = screen->geometry();
+    frames.scales.push_back({Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())},
+                             screen->devicePixelRatio()});
   }
   if (QScreen* primary = QGuiApplication::primaryScreen()) frames.main = flip(primary->geometry());
   std::lock_guard lock(mutex_);
@@ -241,9 +247,10 @@ std::optional<AXPoint> AtspiAccessibility::mouseLocation() {
   if (!onQueue() || !connectX()) return std::nullopt;
   auto* pointer = xcb_query_pointer_reply(x_, xcb_query_pointer(x_, root_), nullptr);
   if (!pointer) return std::nullopt;
-  const AXPoint location{double(pointer->root_x), screens_.read().desktopHeight - pointer->root_y};
+  const ScreenSnapshot::Frames frames = screens_.read();
+  const Rect point = deviceToLogical(Rect{double(pointer->root_x), double(pointer->root_y), 0, 0}, frames.scales);
   free(pointer);
-  return location;
+  return AXPoint{point.x, frames.desktopHeight - point.y};
 }
 
 // ---------------------------------------------------------------------------

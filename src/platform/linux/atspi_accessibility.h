@@ -5,10 +5,11 @@
 // desktop-file id (_GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE) or window class, lower
 // case. AT-SPI roles become AX role names and character offsets UTF-16 ranges
 // (atspi_mapping.h); rectangles come in X root coordinates (the port's accessibility
-// space); screens (followed through Qt on the main thread) and the mouse are given in
-// desktop space, flipped about the bottom of the virtual desktop. Browser pages are read
-// from the tree: the document's "DocURL" (Firefox) or "URI" (Chromium) and the editable
-// state of the focused node.
+// space), brought from X's device pixels into Qt's logical ones on a scaled desktop, so
+// they meet the screens and our windows in one unit; screens (followed through Qt on the
+// main thread) and the mouse are given in desktop space, flipped about the primary
+// screen's bottom. Browser pages are read from the tree: the document's "DocURL"
+// (Firefox) or "URI" (Chromium) and the editable state of the focused node.
 //
 // Made on the main thread; every other call on the context queue given here (libatspi is
 // single-threaded; its D-Bus traffic is dispatched inside its own calls, on that queue;

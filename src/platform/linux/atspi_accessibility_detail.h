@@ -66,7 +66,10 @@ class ScreenSnapshot {
     std::vector<Rect> screens;  // desktop space
     std::vector<Rect> workAreas;  // of each screen, in the same order (Qt's available geometry)
     std::optional<Rect> main;
-    double desktopHeight = 0;  // the bottom of the virtual desktop in X coordinates
+    double desktopHeight = 0;  // the primary screen's bottom in X coordinates: where y turns
+    // Qt's layout of the screens, to bring X's device pixels into Qt's logical ones (a
+    // scaled desktop).
+    std::vector<ScreenScale> scales;
   };
   Frames read() const {
     std::lock_guard lock(mutex_);

@@ -81,7 +81,9 @@ const std::optional<Rect>& AtspiAccessibility::extentsOf(const AtspiElement& ele
   }
   ErrorSlot error;
   AtspiRect* r = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, error.out());
-  if (r && !error.failed()) element.extents = Rect{double(r->x), double(r->y), double(r->width), double(r->height)};
+  if (r && !error.failed())
+    element.extents = deviceToLogical(Rect{double(r->x), double(r->y), double(r->width), double(r->height)},
+                                      screens_.read().scales);
   g_free(r);
   g_object_unref(component);
   return element.extents;

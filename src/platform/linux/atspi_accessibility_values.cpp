@@ -157,7 +157,9 @@ std::optional<Rect> AtspiAccessibility::boundsForRange(const AXElement& element,
   std::optional<Rect> bounds;
   // Toolkits answer offsets they cannot place with an empty box at the origin.
   if (r && !error.failed() && !(r->x == 0 && r->y == 0 && r->width <= 0 && r->height <= 0)) {
-    bounds = Rect{double(r->x), double(r->y), range.length == 0 ? 0.0 : double(r->width), double(r->height)};
+    bounds = deviceToLogical(
+        Rect{double(r->x), double(r->y), range.length == 0 ? 0.0 : double(r->width), double(r->height)},
+        screens_.read().scales);
   }
   g_free(r);
   g_object_unref(text);

@@ -168,4 +168,17 @@ int64_t AtspiTextMap::characterOffset(int64_t utf16Offset) const {
   return std::min<int64_t>(std::distance(utf16AtCharacter_.begin(), it) - 1, characterCount());
 }
 
+Rect deviceToLogical(const Rect& device, const std::vector<ScreenScale>& screens) {
+  const double cx = device.x + device.width / 2, cy = device.y + device.height / 2;
+  for (const ScreenScale& screen : screens) {
+    if (screen.ratio <= 0 || screen.ratio == 1) continue;
+    const Rect& g = screen.logical;
+    // The screen's extent in device pixels: the same top-left, the size times the ratio.
+    if (cx < g.x || cy < g.y || cx >= g.x + g.width * screen.ratio || cy >= g.y + g.height * screen.ratio) continue;
+    return {g.x + (device.x - g.x) / screen.ratio, g.y + (device.y - g.y) / screen.ratio, device.width / screen.ratio,
+            device.height / screen.ratio};
+  }
+  return device;
+}
+
 }  // namespace sorvane::platform

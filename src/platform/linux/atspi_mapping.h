@@ -10,7 +10,22 @@
 #include <string_view>
 #include <vector>
 
+#include "context/input_context.h"
+
 namespace sorvane::platform {
+
+// A screen as Qt lays it out: its geometry in Qt's logical pixels, X's orientation (y
+// down), and how many device pixels one logical pixel covers. Qt keeps each screen's
+// top-left where X has it and scales from there.
+struct ScreenScale {
+  Rect logical;
+  double ratio = 1;
+};
+
+// A rectangle in X device pixels (what AT-SPI and the X server report) in Qt's logical
+// pixels, still y down: scaled about the top-left of the screen that holds its centre.
+// Outside every screen, or on an unscaled one, it is returned as it is.
+Rect deviceToLogical(const Rect& device, const std::vector<ScreenScale>& screens);
 
 struct AXRoleNames {
   std::string_view role;
