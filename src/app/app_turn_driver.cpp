@@ -300,6 +300,7 @@ void tellAboutRestarts(DesktopApp& app, const std::string& markerPath, bool swit
 AppTurnDriver::AppTurnDriver(DesktopApp& app, const Paths& paths, Dispatcher& dispatcher, HttpClient& http)
     : parts_(std::make_unique<Parts>(*this, app, paths, dispatcher, http)) {
   state_ = parts_->controller->menuState();
+  state_.tapKey = parts_->option.tapKey();
 }
 
 AppTurnDriver::~AppTurnDriver() = default;
@@ -325,6 +326,12 @@ void AppTurnDriver::start() {
   });
 }
 
+void AppTurnDriver::applyTapKey(TapKey key) {
+  parts_->option.setTapKey(key);
+  state_.tapKey = key;
+  if (onStateChanged) onStateChanged();
+}
+
 void AppTurnDriver::prepareForQuit() {
   parts_->controller->prepareForQuit();
   parts_->inserter.finishPendingRestore();
@@ -338,6 +345,7 @@ std::optional<std::string> AppTurnDriver::lastAudioPath() const { return parts_-
 
 void AppTurnDriver::stateChanged(const StatusMenuState& state) {
   state_ = state;
+  if (parts_) state_.tapKey = parts_->option.tapKey();
   if (onStateChanged) onStateChanged();
 }
 

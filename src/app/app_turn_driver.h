@@ -45,6 +45,7 @@ class AppTurnDriver final : public TurnDriver {
   const StatusMenuState& menuState() const override { return state_; }
   const InputContext& lastContext() const override;
   std::optional<std::string> lastAudioPath() const override;
+  void applyTapKey(TapKey key) override;
 
  private:
   class Windows;

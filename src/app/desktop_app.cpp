@@ -282,7 +282,8 @@ MirlaDashboardWindow& DesktopApp::ensureDashboard() {
                           [](const std::string& url) { openWebURL(url); },
                           [](const std::string& path) { openFolder(path); },
                           !QSystemTrayIcon::isSystemTrayAvailable(),
-                          [this](MenuAction action) { perform(action); }});
+                          [this](MenuAction action) { perform(action); },
+                          [this](TapKey key) { driver_->applyTapKey(key); }});
     dashboard_->setDesktopNotice(desktopNotice_);
     dashboard_->applyMenu(buildStatusMenu(driver_->menuState()));
   }

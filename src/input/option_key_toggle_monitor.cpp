@@ -20,6 +20,13 @@ bool OptionKeyToggleMonitor::start(KeyboardEventSource& source) {
   return true;
 }
 
+void OptionKeyToggleMonitor::setTapKey(TapKey key) {
+  tapKey_ = key;
+  optionIsDown_ = false;
+  standaloneCandidate_ = false;
+  appLog("option key toggle monitor key=" + std::string(tapKeyWord(key)));
+}
+
 void OptionKeyToggleMonitor::handle(const KeyboardEvent& event) {
   switch (event.type) {
     case KeyboardEvent::Type::mouseDown:

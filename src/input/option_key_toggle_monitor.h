@@ -35,6 +35,9 @@ class OptionKeyToggleMonitor {
   std::function<void()> onTapKeyDownAlone;
 
   TapKey tapKey() const { return tapKey_; }
+  // Another tap key from now on (the settings page); a press of the old key in progress
+  // no longer counts.
+  void setTapKey(TapKey key);
 
   static constexpr Milliseconds kTapWindow{280};
 

@@ -16,6 +16,16 @@ std::string_view tapKeyWord(TapKey key) {
   return "alt";
 }
 
+std::string_view tapKeyName(TapKey key) {
+  switch (key) {
+    case TapKey::eitherAlt: return "Alt";
+    case TapKey::rightAlt: return "Right Alt";
+    case TapKey::rightControl: return "Right Ctrl";
+    case TapKey::super: return "Super";
+  }
+  return "Alt";
+}
+
 std::optional<TapKey> tapKeyFromWord(std::string_view word) {
   const std::string lower = text::toLower(text::trim(word));
   for (TapKey key : kTapKeys) {

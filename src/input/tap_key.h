@@ -29,6 +29,8 @@ inline constexpr std::array<TapKey, 4> kTapKeys{TapKey::eitherAlt, TapKey::right
 
 // The word of the file: "alt", "right-alt", "right-control", "super".
 std::string_view tapKeyWord(TapKey key);
+// The key as the menu names it: "Alt", "Right Alt", "Right Ctrl", "Super".
+std::string_view tapKeyName(TapKey key);
 std::optional<TapKey> tapKeyFromWord(std::string_view word);
 // The choice from the file's content (nullopt: no file, or an empty one).
 TapKey tapKeyFromFile(const std::optional<std::string>& content);

@@ -30,7 +30,6 @@ struct InfoRow {
 // engine reports as "apple-speech-fallback".
 constexpr InfoRow kInfoRows[] = {
     {MenuSlot::asrInfo, "ASR: Qwen / Deepgram / on-device fallback"},
-    {MenuSlot::shortcutDictate, "Shortcut: Alt = Dictate"},
     {MenuSlot::shortcutTranslate, "Shortcut: Ctrl twice = Translate to English"},
     {MenuSlot::shortcutCipher, "Shortcut: Ctrl three times = Cipher"},
     {MenuSlot::shortcutStyle, "Shortcut: Hold Ctrl + 1-8, release = One-shot style"},
@@ -90,6 +89,8 @@ StatusMenuModel buildStatusMenu(const StatusMenuState& state) {
   action(MenuSlot::showLastText, "Show Last Text", MenuAction::showLastText, hasFinal);
   action(MenuSlot::recordFeedback, "Record Last Result Feedback", MenuAction::recordLastResultFeedback,
          hasFinal && !state.lastRawText.empty());
+  action(MenuSlot::shortcutDictate, "Shortcut: " + std::string(tapKeyName(state.tapKey)) + " = Dictate",
+         MenuAction::none, false);
   for (const InfoRow& row : kInfoRows) action(row.slot, std::string(row.title), MenuAction::none, false);
   action(MenuSlot::quit, "Quit Mirla", MenuAction::quit, true);
   // One character assigned as a character: GCC 12 warns falsely (-Wrestrict) when the

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/tap_key.h"
 #include "postprocess/recording_mode.h"
 
 namespace sorvane {
@@ -24,6 +25,7 @@ struct StatusMenuState {
   RecordingMode mode = RecordingMode::dictation();
   std::string lastFinalText;
   std::string lastRawText;
+  TapKey tapKey = kDefaultTapKey;  // named by the dictation shortcut's row
 };
 
 enum class MenuAction {

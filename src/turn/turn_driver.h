@@ -17,6 +17,7 @@
 #include "turn/status_menu_model.h"
 #include "context/input_context.h"
 #include "core/dispatch.h"
+#include "input/tap_key.h"
 #include "postprocess/recording_mode.h"
 
 namespace sorvane {
@@ -40,6 +41,8 @@ class TurnDriver {
   // Of the last delivered turn, for the manual feedback action.
   virtual const InputContext& lastContext() const = 0;
   virtual std::optional<std::string> lastAudioPath() const = 0;
+  // The tap key chosen in the settings, from now on; drivers without a keyboard ignore it.
+  virtual void applyTapKey(TapKey) {}
 
   std::function<void()> onStateChanged;
 };

@@ -148,7 +148,8 @@ QWidget* MirlaDashboardWindow::buildSettings() {
   tapKey_ = new QComboBox(page);
   for (const char* label : kTapKeyLabels) tapKey_->addItem(QString::fromUtf8(label));
   tapKey_->setToolTip(QString::fromStdString(services_.config.folder() + "/" + std::string(kTapKeyFile)));
-  tapKeyStatus_ = plain(QStringLiteral("更改在下次启动后生效"), page, 12);
+  tapKeyStatus_ = plain(services_.applyTapKey ? QStringLiteral("更改立即生效") : QStringLiteral("更改在下次启动后生效"),
+                        page, 12);
   tapRow->addWidget(tapKey_);
   tapRow->addWidget(tapKeyStatus_, 1);
   layout->addLayout(tapRow);
@@ -273,7 +274,12 @@ void MirlaDashboardWindow::tapKeyChosen(int index) {
   const std::string failure = writeSettingFile(services_.config.folder(), kTapKeyFile, tapKeyWord(key));
   if (failure.empty()) {
     appLog("tap key chosen key=" + std::string(tapKeyWord(key)));
-    tapKeyStatus_->setText(QStringLiteral("已保存，下次启动后生效"));
+    if (services_.applyTapKey) {
+      services_.applyTapKey(key);
+      tapKeyStatus_->setText(QStringLiteral("已保存，已生效"));
+    } else {
+      tapKeyStatus_->setText(QStringLiteral("已保存，下次启动后生效"));
+    }
   } else {
     appLog("tap key not changed key=" + std::string(tapKeyWord(key)));
     tapKeyStatus_->setText(QStringLiteral("未能更改：") + QString::fromStdString(failure));

@@ -31,6 +31,7 @@
 
 #include "core/config_folder.h"
 #include "core/paths.h"
+#include "input/tap_key.h"
 #include "turn/status_menu_model.h"
 
 class QButtonGroup;
@@ -79,6 +80,8 @@ struct DashboardServices {
   // The tray menu's actions in the sidebar, for desktops with no tray host.
   bool showMenuActions = false;
   std::function<void(MenuAction)> perform;
+  // Puts a tap key chosen in the settings to use at once; none: it applies at the next start.
+  std::function<void(TapKey)> applyTapKey;
 };
 
 // The tray menu's slots the sidebar offers when there is no tray.

@@ -228,6 +228,28 @@ TEST(TapKeyChoice, EachChoiceTurnsATapOfItsOwnKeyOnlyIntoAToggle) {
   }
 }
 
+// Chosen in the settings while the app runs: the new key counts from then on, the old one
+// no longer, and a press of the old key under way when it changed never becomes a tap.
+TEST(TapKeyChoice, ANewKeyAppliesAtOnce) {
+  VirtualDispatcher dispatcher;
+  OptionKeyToggleMonitor monitor(dispatcher, TapKey::eitherAlt);
+  int taps = 0;
+  monitor.onSingleTap = [&] { ++taps; };
+  KeyScript keys([&](const KeyboardEvent& e) { monitor.handle(e); });
+  keys.press(Key::alt);
+  monitor.setTapKey(TapKey::rightControl);
+  keys.release(Key::alt);
+  dispatcher.advance(Milliseconds(400));
+  EXPECT_EQ(taps, 0);
+  keys.tap(Key::alt);
+  dispatcher.advance(Milliseconds(400));
+  EXPECT_EQ(taps, 0);
+  keys.tap(Key::rightControl);
+  dispatcher.advance(Milliseconds(400));
+  EXPECT_EQ(taps, 1);
+  EXPECT_EQ(monitor.tapKey(), TapKey::rightControl);
+}
+
 TEST(TapKeyChoice, TheFileWordAndTheDefault) {
   testing::LogCapture log;
   const std::vector<std::pair<std::optional<std::string>, TapKey>> cases = {

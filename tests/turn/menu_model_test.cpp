@@ -114,6 +114,8 @@ TEST(StatusMenuModel, EntriesInMenuOrderWithLinuxKeyNames) {
       "Quit Mirla",
   };
   EXPECT_EQ(shown, expected);
+  state.tapKey = TapKey::rightControl;  // the user's choice of tap key names the row
+  EXPECT_EQ(buildStatusMenu(state).entry(MenuSlot::shortcutDictate).title, "Shortcut: Right Ctrl = Dictate");
   EXPECT_EQ(model.entry(MenuSlot::quit).keyEquivalent, "q");
   EXPECT_EQ(model.entry(MenuSlot::quit).action, MenuAction::quit);
   EXPECT_EQ(model.entry(MenuSlot::toggle).action, MenuAction::toggleRecording);

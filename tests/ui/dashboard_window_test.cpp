@@ -60,7 +60,8 @@ class DashboardTest : public ::testing::Test {
         *store_, *account_, nullptr, paths_, ConfigFolder(paths_.configFolder), ProviderSettings{},
         [this](const std::string& url) { opened_.push_back(url); },
         [this](const std::string& path) { opened_.push_back(path); }, menuActions,
-        [this](MenuAction action) { performed_.push_back(action); }});
+        [this](MenuAction action) { performed_.push_back(action); },
+        [this](TapKey key) { appliedTapKeys_.push_back(key); }});
     window_->refresh();
     return *window_;
   }
@@ -78,6 +79,7 @@ class DashboardTest : public ::testing::Test {
   std::unique_ptr<MirlaAccountClient> account_;
   std::unique_ptr<MirlaDashboardWindow> window_;
   std::vector<std::string> opened_;
+  std::vector<TapKey> appliedTapKeys_;
   std::vector<MenuAction> performed_;
 };
 
@@ -280,18 +282,20 @@ TEST_F(DashboardTest, StartAtLoginBoxFollowsTheAutostartEntry) {
   EXPECT_TRUE(status.text().isEmpty());
 }
 
-TEST_F(DashboardTest, TapKeyChoiceIsWrittenForTheNextStartAndFollowsTheFile) {
+TEST_F(DashboardTest, TapKeyChoiceAppliesAtOnceIsKeptForTheNextStartAndFollowsTheFile) {
   auto& window = open();
   window.showSection(MirlaDashboardSection::settings);
   QComboBox& choice = window.tapKeyChoice();
   ASSERT_EQ(choice.count(), static_cast<int>(kTapKeys.size()));
   EXPECT_EQ(choice.currentIndex(), 0);  // no file: either Alt
-  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("下次启动")));
+  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("立即生效")));
 
   choice.setCurrentIndex(2);
   EXPECT_EQ(home_.read(".sorvane/tap-key"), "right-control\n");
   EXPECT_EQ(tapKeyFromFile(ConfigFolder(paths_.configFolder).key(kTapKeyFile)), TapKey::rightControl);
-  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("下次启动")));
+  // Put to use at once as well as kept for the next start.
+  EXPECT_EQ(appliedTapKeys_, std::vector<TapKey>{TapKey::rightControl});
+  EXPECT_TRUE(window.tapKeyStatus().text().contains(QStringLiteral("已生效")));
 
   // Written outside the dashboard, or unreadable as a choice: shown as the next start reads it.
   home_.write(".sorvane/tap-key", "Super\n");
@@ -307,6 +311,7 @@ TEST_F(DashboardTest, TapKeyChoiceIsWrittenForTheNextStartAndFollowsTheFile) {
   choice.setCurrentIndex(1);
   EXPECT_EQ(choice.currentIndex(), 0);
   EXPECT_TRUE(window.tapKeyStatus().text().startsWith(QStringLiteral("未能更改："))) << window.tapKeyStatus().text().toStdString();
+  EXPECT_EQ(appliedTapKeys_.size(), 1u);  // a choice not saved is not applied either
 }
 
 // Renders the sections and the capsule to PNG files in "interface-pictures" under the
