@@ -292,7 +292,10 @@ void tellAboutRestarts(DesktopApp& app, const std::string& markerPath, bool swit
   MirlaLearningPanel& panel = app.ensureLearningPanel();
   panel.setButtonTitles("打开设置", "知道了");
   panel.showConfirmation(std::string(kRestartNoticeTitle), restartNoticeText(qt, chromium), std::nullopt,
-                         [&app] { app.showDashboard(); });
+                         [&app] {
+                           app.showDashboard();
+                           if (app.dashboard()) app.dashboard()->showSection(MirlaDashboardSection::settings);
+                         });
 }
 
 }  // namespace
