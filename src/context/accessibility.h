@@ -21,12 +21,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "context/input_context.h"
 #include "core/dispatch.h"
 
 namespace sorvane {
+
+// Chromium-based browsers and Electron applications put their web content on the AT-SPI
+// bus only when started with this switch; the desktop's accessibility setting does not
+// reach them.
+inline constexpr std::string_view kRendererAccessibilitySwitch = "--force-renderer-accessibility";
 
 // Base of the adapters' element types; the port only passes handles back to the adapter
 // that made them.

@@ -38,7 +38,6 @@ class Session {
   std::optional<Rect> targetScreenForFrontmostWindow();
   std::optional<Rect> screenContainingMouse();
   const ContextCollectionStats& stats() const { return stats_; }
-  Milliseconds budget() const { return budget_; }
 
  private:
   // Every port call passes here: none once the budget is spent, and each bounded by what

@@ -20,11 +20,12 @@
 #include <string_view>
 #include <vector>
 
+#include "context/accessibility.h"  // kRendererAccessibilitySwitch
+
 namespace sorvane {
 
 struct Paths;
 
-inline constexpr std::string_view kRendererAccessibilitySwitch = "--force-renderer-accessibility";
 // The settings page's check box, named by the notice that sends the user there.
 inline constexpr std::string_view kRendererAccessibilityChoice = "让 Chromium 和 Electron 应用提供输入框";
 inline constexpr std::string_view kRestartNoticeTitle = "有应用需要重新打开";

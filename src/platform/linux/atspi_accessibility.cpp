@@ -9,8 +9,8 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 

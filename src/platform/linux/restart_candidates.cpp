@@ -7,17 +7,26 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <system_error>
+
+#include "context/accessibility.h"
 
 namespace sorvane::platform {
 namespace {
 
-// A process's maps can be long (a browser maps thousands of regions); what we look for
-// comes early, with the program's libraries, so a bounded read is enough.
-constexpr std::size_t kMapsReadLimit = 4 * 1024 * 1024;
+constexpr std::size_t kCommandLineReadLimit = 64 * 1024;
 constexpr uint32_t kClientListLimit = 4096;
+
+// The lines of a process's maps that name a Qt library: a browser maps thousands of
+// regions, and only these matter here.
+std::string qtMapLines(const std::string& path) {
+  std::ifstream in(path);
+  std::string lines, line;
+  while (std::getline(in, line)) {
+    if (line.find("/libQt") != std::string::npos) lines += line + "\n";
+  }
+  return lines;
+}
 
 std::string readBounded(const std::string& path, std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
@@ -64,7 +73,7 @@ std::optional<RestartReason> restartReason(std::string_view maps, std::string_vi
     std::size_t at = 0;
     while (at < cmdline.size()) {
       const std::size_t end = std::min(cmdline.find('\0', at), cmdline.size());
-      if (cmdline.substr(at, end - at) == "--force-renderer-accessibility") return std::nullopt;
+      if (cmdline.substr(at, end - at) == kRendererAccessibilitySwitch) return std::nullopt;
       at = end + 1;
     }
     return RestartReason::chromiumWithoutTheSwitch;
@@ -120,8 +129,9 @@ std::vector<RestartCandidate> runningApplicationsNeedingRestart(bool switchedOnN
     const auto program = std::filesystem::read_symlink(process + "/exe", error);
     const bool chromium = !error && std::filesystem::exists(program.parent_path() / "resources.pak", error) &&
                           std::filesystem::exists(program.parent_path() / "icudtl.dat", error);
-    const std::string maps = chromium ? std::string() : readBounded(process + "/maps", kMapsReadLimit);
-    const std::string cmdline = chromium ? readBounded(process + "/cmdline", 64 * 1024) : std::string();
+    // Qt applications count only when the switch went on now; their maps are read only then.
+    const std::string maps = !chromium && switchedOnNow ? qtMapLines(process + "/maps") : std::string();
+    const std::string cmdline = chromium ? readBounded(process + "/cmdline", kCommandLineReadLimit) : std::string();
     const auto reason = restartReason(maps, cmdline, chromium, switchedOnNow);
     if (!reason) continue;
     const std::string wmClass = property(x.connection, window, XCB_ATOM_WM_CLASS, 64);
