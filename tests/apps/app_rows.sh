@@ -40,7 +40,8 @@ role_is() {
 # left).
 keep_window_process() {
   local pid
-  pid="$(xdotool search --onlyvisible "$1" "$2" getwindowpid 2>/dev/null | tail -n1)"
+  # A matching window that names no process makes xdotool fail; the others still count.
+  pid="$(xdotool search --onlyvisible "$1" "$2" getwindowpid 2>/dev/null | tail -n1 || true)"
   [ -n "$pid" ] && session_pids+=("$pid")
   return 0
 }
@@ -122,8 +123,9 @@ open_chromium() {
   mkdir -p "$HOME/.config/chromium"
   : >"$HOME/.config/chromium/First Run"
   app_started gtk-launch chromium "file://$app_page"
-  focus_window --name sorvane-page 40 || fail "chromium did not show the page"
-  keep_window_process --name sorvane-page
+  # Its own window, not the Firefox one of the rows before with the same page.
+  focus_window --name 'sorvane-page - Chromium' 40 || fail "chromium did not show the page"
+  keep_window_process --name 'sorvane-page - Chromium'
   role_is 40 chromium entry || fail "chromium exposes no focused field: $(focus_of chromium)"
   app_reader=(focus_text chromium) app_bus=chromium app_role=entry
 }
